@@ -1,0 +1,115 @@
+#include "platform/text.h"
+
+#include <array>
+
+#include <simdjson.h>
+
+namespace platform {
+namespace {
+
+// Code points of the bytes 0x80..0x9F in Windows-1252; undefined bytes keep their value.
+constexpr std::array<char32_t, 32> kCp1252High = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+bool isContinuation(unsigned char c) noexcept { return (c & 0xC0U) == 0x80U; }
+
+} // namespace
+
+bool isValidUtf8(std::string_view bytes) noexcept
+{
+    return simdjson::validate_utf8(bytes.data(), bytes.size());
+}
+
+void appendUtf8(std::string &out, char32_t cp)
+{
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+std::string cp1252ToUtf8(std::string_view bytes)
+{
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 8);
+    for (const char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x80)
+            out += ch;
+        else if (c < 0xA0)
+            appendUtf8(out, kCp1252High[c - 0x80U]);
+        else
+            appendUtf8(out, c);
+    }
+    return out;
+}
+
+std::string decodeHostText(std::string_view bytes)
+{
+    if (bytes.substr(0, kUtf8Bom.size()) == kUtf8Bom)
+        bytes.remove_prefix(kUtf8Bom.size());
+    if (isValidUtf8(bytes))
+        return std::string(bytes);
+    return cp1252ToUtf8(bytes);
+}
+
+int cp1252ByteFor(char32_t cp) noexcept
+{
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF))
+        return static_cast<int>(cp);
+    for (std::size_t i = 0; i < kCp1252High.size(); ++i) {
+        if (kCp1252High[i] == cp)
+            return static_cast<int>(0x80 + i);
+    }
+    return -1;
+}
+
+char32_t nextCodePoint(std::string_view s, std::size_t &pos) noexcept
+{
+    const auto c = static_cast<unsigned char>(s[pos]);
+    std::size_t len = 1;
+    char32_t cp = c;
+    if (c >= 0xF0) {
+        len = 4;
+        cp = c & 0x07U;
+    } else if (c >= 0xE0) {
+        len = 3;
+        cp = c & 0x0FU;
+    } else if (c >= 0xC0) {
+        len = 2;
+        cp = c & 0x1FU;
+    }
+    for (std::size_t k = 1; k < len && pos + k < s.size(); ++k)
+        cp = (cp << 6) | (static_cast<unsigned char>(s[pos + k]) & 0x3FU);
+    pos += len;
+    return cp;
+}
+
+std::string_view firstCodePoints(std::string_view s, std::size_t maxCodePoints) noexcept
+{
+    std::size_t pos = 0;
+    for (std::size_t count = 0; pos < s.size() && count < maxCodePoints; ++count) {
+        ++pos;
+        while (pos < s.size() && isContinuation(static_cast<unsigned char>(s[pos])))
+            ++pos;
+    }
+    return s.substr(0, pos);
+}
+
+} // namespace platform

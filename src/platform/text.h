@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Text conversions between the module's UTF-8 strings and the Windows-1252 bytes
+// that the host writes and reads.
+namespace platform {
+
+[[nodiscard]] bool isValidUtf8(std::string_view bytes) noexcept;
+
+// Windows-1252 bytes to UTF-8. The five bytes the code page leaves undefined map to
+// the C1 control characters of the same value, as Windows does.
+[[nodiscard]] std::string cp1252ToUtf8(std::string_view bytes);
+
+// Text of unknown encoding, as a host writes it: UTF-8 (a byte-order mark is skipped)
+// when the bytes are valid UTF-8, Windows-1252 otherwise.
+[[nodiscard]] std::string decodeHostText(std::string_view bytes);
+
+// The Windows-1252 byte for a code point, or -1 when the code page lacks it.
+[[nodiscard]] int cp1252ByteFor(char32_t codePoint) noexcept;
+
+// Decodes one UTF-8 sequence at `pos` (which must be valid UTF-8) and advances `pos`.
+[[nodiscard]] char32_t nextCodePoint(std::string_view utf8, std::size_t &pos) noexcept;
+
+void appendUtf8(std::string &out, char32_t codePoint);
+
+// `text` cut to at most `maxCodePoints` characters, never inside a UTF-8 sequence.
+[[nodiscard]] std::string_view firstCodePoints(std::string_view utf8, std::size_t maxCodePoints) noexcept;
+
+} // namespace platform
