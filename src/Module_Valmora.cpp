@@ -1,0 +1,38 @@
+#include "ModuleApplication.h"
+#include "TFicheConfigurateurRecupDevis.h"
+#include "platform/message_box.h"
+
+#include <QString>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char *kParameterMessage =
+    "Configurateur Valmora - Verifiez vos paramètres !\n1. Fichier temp.\n2. Fichier config.";
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // The host's arguments, taken before Qt removes the options it recognises.
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    ModuleApplication app(argc, argv);
+    try {
+        if (arguments.size() != 2) {
+            platform::showMessage(QString::fromUtf8(kParameterMessage));
+            return 0;
+        }
+        TFicheConfigurateurRecupDevis dialog;
+        FicheConfigurateurRecupDevis = &dialog;
+        dialog.setFichierTemp(arguments[0]);
+        dialog.setFichierConfig(arguments[1]);
+        dialog.show();
+        app.exec();
+        FicheConfigurateurRecupDevis = nullptr;
+    } catch (...) {
+        ModuleApplication::showCurrentException();
+    }
+    return 0;
+}

@@ -1,0 +1,137 @@
+#include "TFicheConfigurateurRecupDevis.h"
+#include "ui_TFicheConfigurateurRecupDevis.h"
+
+#include "ModuleApplication.h"
+#include "platform/fonts.h"
+#include "platform/message_box.h"
+#include "valmora_config.h"
+
+#include <QKeyEvent>
+#include <QPalette>
+#include <QShowEvent>
+#include <QTimer>
+
+TFicheConfigurateurRecupDevis *FicheConfigurateurRecupDevis = nullptr;
+
+// The logos live in a static library: their resources must be registered by hand.
+static void initLogoResources() { Q_INIT_RESOURCE(logos); }
+
+namespace {
+
+QString fromModuleText(const std::string &text) { return QString::fromStdString(text); }
+
+} // namespace
+
+TFicheConfigurateurRecupDevis::TFicheConfigurateurRecupDevis(QWidget *parent)
+    : QDialog(parent)
+    , ui(std::make_unique<Ui::TFicheConfigurateurRecupDevis>())
+{
+    initLogoResources();
+    ui->setupUi(this);
+
+    // Fixed dialog frame with a close box only.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                   | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(351, 234);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    setPalette(pal);
+
+    setFont(platform::dialogFont());
+    ui->lblChiffrage->setFont(platform::captionFont());
+    ui->lblVersion->setText(QStringLiteral("Version ") + QString::fromUtf8(valmora::VersionModule)
+                            + QStringLiteral(".3 du 08/01/2024"));
+    placeLabels();
+
+    connect(ui->btnDevisRecuperer, &QPushButton::clicked, this,
+            [this] { ModuleApplication::runHandler([this] { btnDevisRecupererClick(); }); });
+    connect(ui->btnAnnulerRecuperation, &QPushButton::clicked, this,
+            [this] { ModuleApplication::runHandler([this] { btnAnnulerRecuperationClick(); }); });
+}
+
+TFicheConfigurateurRecupDevis::~TFicheConfigurateurRecupDevis() = default;
+
+// Labels size themselves to their text: the left edge stays, except for the version
+// label, whose right edge stays at the button column.
+void TFicheConfigurateurRecupDevis::placeLabels()
+{
+    for (QLabel *label : {ui->lblChiffrage, ui->lblOu}) {
+        const QPoint topLeft = label->pos();
+        label->adjustSize();
+        label->move(topLeft);
+    }
+    const int right = ui->lblVersion->geometry().right();
+    ui->lblVersion->adjustSize();
+    ui->lblVersion->move(right - ui->lblVersion->width() + 1, ui->lblVersion->y());
+}
+
+void TFicheConfigurateurRecupDevis::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    // The activation sequence runs once per run, after the window is on screen.
+    if (!activationDone) {
+        activationDone = true;
+        QTimer::singleShot(0, this, [this] { ModuleApplication::runHandler([this] { FormActivate(); }); });
+    }
+}
+
+void TFicheConfigurateurRecupDevis::keyPressEvent(QKeyEvent *event)
+{
+    // Escape does nothing: only "Annuler" and the close box close the dialog.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+bool TFicheConfigurateurRecupDevis::LireFichierConfig(const std::string &path)
+{
+    const std::optional<settings::ModuleConfig> config = settings::readModuleConfig(path);
+    if (!config) {
+        platform::showMessage(fromModuleText(settings::missingConfigMessage(path)), this);
+        return true;
+    }
+    Config = *config;
+    return false;
+}
+
+void TFicheConfigurateurRecupDevis::showConfigurateurBranding()
+{
+    QLabel *logo = nullptr;
+    if (Config.Configurateur == "vestiora")
+        logo = ui->imgVestiora;
+    else if (Config.Configurateur == "duranel")
+        logo = ui->imgDuranel;
+    if (logo == nullptr)
+        return;
+    setWindowTitle(QStringLiteral("Veltrano - Configurateur ") + fromModuleText(Config.Configurateur));
+    logo->setVisible(true);
+}
+
+void TFicheConfigurateurRecupDevis::FormActivate()
+{
+    if (LireFichierConfig(getFichierConfig())) {
+        close();
+        return;
+    }
+    showConfigurateurBranding();
+    if (Config.Version != valmora::VersionModule) {
+        platform::showMessage(QStringLiteral("Votre Configurateur ") + fromModuleText(Config.Configurateur)
+                                  + QStringLiteral(" est en Version ") + QString::fromUtf8(valmora::VersionModule)
+                                  + QStringLiteral(" et devrait être en Version ") + fromModuleText(Config.Version)
+                                  + QStringLiteral("."),
+                              this);
+        close();
+        return;
+    }
+}
+
+void TFicheConfigurateurRecupDevis::btnDevisRecupererClick()
+{
+}
+
+void TFicheConfigurateurRecupDevis::btnAnnulerRecuperationClick()
+{
+    close();
+}

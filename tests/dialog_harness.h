@@ -1,0 +1,92 @@
+#pragma once
+
+#include "TFicheConfigurateurRecupDevis.h"
+#include "platform/message_box.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+// A dialog on the offscreen platform with its message boxes recorded instead of shown.
+class DialogHarness : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        previousHandler = platform::setMessageHandler([this](const QString &text) {
+            messages << text;
+            if (onMessage)
+                onMessage(text);
+        });
+        resultPath = dir.file("retour.xml");
+        configPath = dir.file("config.ini");
+    }
+
+    void TearDown() override
+    {
+        dialog.reset();
+        platform::setMessageHandler(previousHandler);
+    }
+
+    void writeConfig(const std::string &text) const { test_support::writeFile(configPath, text); }
+
+    static std::string config(const std::string &version, const std::string &configurateur)
+    {
+        return "[General]\nVersion=" + version + "\nConfigurateur=" + configurateur
+             + "\n[Utilisateur]\nIdentifiant=jeanne@exemple.fr\nMotDePasse=secret\n";
+    }
+
+    // Creates the dialog as the entry point does, shows it and lets the activation run.
+    TFicheConfigurateurRecupDevis &start()
+    {
+        dialog = std::make_unique<TFicheConfigurateurRecupDevis>();
+        dialog->setFichierTemp(resultPath);
+        dialog->setFichierConfig(configPath);
+        dialog->show();
+        processEventsFor(50);
+        return *dialog;
+    }
+
+    static void processEventsFor(int milliseconds)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < milliseconds)
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+
+    // Waits until `done` holds, for at most `milliseconds`.
+    static bool waitFor(const std::function<bool()> &done, int milliseconds = 5000)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (!done() && timer.elapsed() < milliseconds)
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+        return done();
+    }
+
+    template <typename W>
+    W *child(const char *name) const
+    {
+        return dialog->findChild<W *>(QString::fromLatin1(name));
+    }
+
+    test_support::TempDir dir;
+    std::string resultPath;
+    std::string configPath;
+    QStringList messages;
+    std::function<void(const QString &)> onMessage;
+    std::unique_ptr<TFicheConfigurateurRecupDevis> dialog;
+
+private:
+    platform::MessageHandler previousHandler;
+};

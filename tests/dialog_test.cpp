@@ -1,0 +1,195 @@
+#include "dialog_harness.h"
+
+#include <QKeyEvent>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+using DialogTest = DialogHarness;
+
+struct BrandingCase {
+    const char *configurateur;
+    const char *caption;
+    bool vestioraShown;
+    bool duranelShown;
+};
+
+class DialogBrandingTest : public DialogHarness, public testing::WithParamInterface<BrandingCase> {};
+
+TEST_P(DialogBrandingTest, CaptionAndLogoFollowTheConfigurator)
+{
+    const BrandingCase &c = GetParam();
+    writeConfig(config("1", c.configurateur));
+    start();
+    EXPECT_EQ(dialog->windowTitle(), QString::fromUtf8(c.caption));
+    EXPECT_EQ(child<QLabel>("imgVestiora")->isVisible(), c.vestioraShown);
+    EXPECT_EQ(child<QLabel>("imgDuranel")->isVisible(), c.duranelShown);
+    EXPECT_TRUE(dialog->isVisible());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Configurators, DialogBrandingTest,
+    testing::Values(BrandingCase{"vestiora", "Veltrano - Configurateur vestiora", true, false},
+                    BrandingCase{"duranel", "Veltrano - Configurateur duranel", false, true},
+                    BrandingCase{"Vestiora", "Configurateur Valmora", false, false},
+                    BrandingCase{"other", "Configurateur Valmora", false, false},
+                    BrandingCase{"", "Configurateur Valmora", false, false}),
+    [](const testing::TestParamInfo<BrandingCase> &param) {
+        return param.param.configurateur[0] == '\0' ? std::string("Empty") : std::string(param.param.configurateur);
+    });
+
+struct VersionCase {
+    const char *name;
+    std::string configText;
+    const char *message;
+};
+
+class DialogVersionTest : public DialogHarness, public testing::WithParamInterface<VersionCase> {};
+
+TEST_P(DialogVersionTest, OtherVersionIsRefusedAndClosesTheDialog)
+{
+    writeConfig(GetParam().configText);
+    start();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages.front(), QString::fromUtf8(GetParam().message));
+    EXPECT_FALSE(dialog->isVisible());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Versions, DialogVersionTest,
+    testing::Values(
+        VersionCase{"Two", "[General]\nVersion=2\nConfigurateur=vestiora\n",
+                    "Votre Configurateur vestiora est en Version 1 et devrait être en Version 2."},
+        VersionCase{"OnePointZero", "[General]\nVersion=1.0\nConfigurateur=duranel\n",
+                    "Votre Configurateur duranel est en Version 1 et devrait être en Version 1.0."},
+        VersionCase{"Absent", "[General]\nConfigurateur=vestiora\n",
+                    "Votre Configurateur vestiora est en Version 1 et devrait être en Version 0."},
+        VersionCase{"EmptyFile", "", "Votre Configurateur  est en Version 1 et devrait être en Version 0."}),
+    [](const testing::TestParamInfo<VersionCase> &param) { return std::string(param.param.name); });
+
+TEST_F(DialogTest, VersionLabelReadsModuleVersionAndEndsAtButtonColumn)
+{
+    writeConfig(config("1", "vestiora"));
+    start();
+    const auto *label = child<QLabel>("lblVersion");
+    EXPECT_EQ(label->text(), QStringLiteral("Version 1.3 du 08/01/2024"));
+    EXPECT_EQ(label->geometry().right() + 1, 327);
+    EXPECT_GE(label->width(), label->sizeHint().width());
+}
+
+TEST_F(DialogTest, EveryTextFitsItsWidget)
+{
+    writeConfig(config("1", "vestiora"));
+    start();
+    for (const char *name : {"lblChiffrage", "lblOu", "lblVersion"}) {
+        const auto *label = child<QLabel>(name);
+        EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text())) << name;
+        EXPECT_LE(label->geometry().right(), 351) << name;
+    }
+    for (const char *name : {"btnDevisRecuperer", "btnAnnulerRecuperation"}) {
+        const auto *button = child<QPushButton>(name);
+        EXPECT_LT(button->fontMetrics().horizontalAdvance(button->text()), button->width() - 8) << name;
+    }
+    EXPECT_EQ(dialog->size(), QSize(351, 234));
+}
+
+TEST_F(DialogTest, MissingConfigurationFileIsReportedWithItsPathAndCloses)
+{
+    configPath = dir.file("absent dossier/conf é.ini");
+    start();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages.front(), QStringLiteral("Le configurateur Valmora n'est pas configuré. Le fichier : ")
+                                    + QString::fromStdString(configPath) + QStringLiteral(" n'existe pas."));
+    EXPECT_FALSE(dialog->isVisible());
+}
+
+TEST_F(DialogTest, ConfigurationPathNamingAFolderIsReportedAsMissing)
+{
+    configPath = dir.path().string();
+    start();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages.front().contains(QString::fromStdString(configPath) + QStringLiteral(" n'existe pas.")));
+}
+
+TEST_F(DialogTest, ActivationRunsOnceEvenWhenActivatedAgain)
+{
+    writeConfig(config("2", "vestiora"));
+    start();
+    ASSERT_EQ(messages.size(), 1);
+    dialog->show();
+    QEvent activate(QEvent::WindowActivate);
+    QApplication::sendEvent(dialog.get(), &activate);
+    processEventsFor(50);
+    EXPECT_EQ(messages.size(), 1);
+}
+
+// "Annuler" and the close box end the event loop and leave the result file as it was.
+class DialogClosingTest : public DialogHarness, public testing::WithParamInterface<const char *> {};
+
+TEST_P(DialogClosingTest, EndsTheLoopWithoutTouchingTheResultFile)
+{
+    const std::string earlier = "<?xml version=\"1.0\"?>\r\n<Configurateur/>\r\n\r\n";
+    test_support::writeFile(resultPath, earlier);
+    const auto before = std::filesystem::last_write_time(resultPath);
+    writeConfig(config("1", "duranel"));
+    start();
+    const std::string how = GetParam();
+    QTimer::singleShot(0, dialog.get(), [&] {
+        if (how == "Annuler")
+            QTest::mouseClick(child<QPushButton>("btnAnnulerRecuperation"), Qt::LeftButton);
+        else
+            dialog->close();
+    });
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    bool timedOut = false;
+    QObject::connect(&watchdog, &QTimer::timeout, [&] {
+        timedOut = true;
+        QApplication::quit();
+    });
+    watchdog.start(5000);
+    QApplication::exec();
+    EXPECT_FALSE(timedOut);
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_EQ(test_support::readFile(resultPath), earlier);
+    EXPECT_EQ(std::filesystem::last_write_time(resultPath), before);
+    EXPECT_TRUE(messages.isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, DialogClosingTest, testing::Values("Annuler", "CloseBox"));
+
+TEST_F(DialogTest, EscapeDoesNotCloseTheDialog)
+{
+    writeConfig(config("1", "vestiora"));
+    start();
+    QTest::keyClick(dialog.get(), Qt::Key_Escape);
+    processEventsFor(20);
+    EXPECT_TRUE(dialog->isVisible());
+}
+
+TEST_F(DialogTest, TabGoesFromRecupererToAnnulerAndEnterActsOnTheFocusedButton)
+{
+    writeConfig(config("1", "vestiora"));
+    start();
+    auto *recuperer = child<QPushButton>("btnDevisRecuperer");
+    auto *annuler = child<QPushButton>("btnAnnulerRecuperation");
+    QWidget *next = recuperer->nextInFocusChain();
+    while (next != recuperer && !(next->focusPolicy() & Qt::TabFocus))
+        next = next->nextInFocusChain();
+    EXPECT_EQ(next, annuler);
+
+    int recupererClicks = 0;
+    QObject::connect(recuperer, &QPushButton::clicked, [&] { ++recupererClicks; });
+    recuperer->setFocus();
+    QTest::keyClick(dialog.get(), Qt::Key_Return);
+    EXPECT_EQ(recupererClicks, 1);
+    EXPECT_TRUE(dialog->isVisible());
+
+    annuler->setFocus();
+    QTest::keyClick(dialog.get(), Qt::Key_Return);
+    EXPECT_EQ(recupererClicks, 1);
+    EXPECT_FALSE(dialog->isVisible());
+}
+
+} // namespace
