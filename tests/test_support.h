@@ -7,6 +7,9 @@
 #include <sstream>
 #include <string>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace test_support {
 
 // A fresh folder named after the running test, removed with everything in it.
@@ -40,6 +43,22 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// Runs `check` in a child process without root rights (as "nobody" when the tests run
+// as root) and returns its exit status: permissions mean nothing to root.
+template <typename Check>
+int runUnprivileged(Check check)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(100);
+        ::_exit(check() ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 200;
+}
 
 inline std::string readFile(const std::filesystem::path &path)
 {

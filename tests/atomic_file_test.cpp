@@ -1,0 +1,123 @@
+#include "platform/atomic_file.h"
+
+#include "module_error.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using test_support::readFile;
+using test_support::writeFile;
+
+class AtomicFileTest : public testing::Test {
+protected:
+    // Names in the folder, to prove that no temporary file stays behind.
+    [[nodiscard]] std::vector<std::string> entries() const
+    {
+        std::vector<std::string> names;
+        for (const auto &entry : fs::directory_iterator(dir.path()))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    test_support::TempDir dir;
+};
+
+TEST_F(AtomicFileTest, ReplacesAnExistingLongerFileEntirely)
+{
+    writeFile(dir.file("retour.xml"), std::string(1000, 'x'));
+    platform::writeFileAtomically(dir.file("retour.xml"), "court");
+    EXPECT_EQ(readFile(dir.file("retour.xml")), "court");
+    EXPECT_EQ(entries(), std::vector<std::string>{"retour.xml"});
+}
+
+TEST_F(AtomicFileTest, WithoutCommitTheOldFileStaysAndNoTemporaryRemains)
+{
+    writeFile(dir.file("retour.xml"), "ancien");
+    {
+        platform::AtomicFile file(dir.file("retour.xml"));
+        file.write("nouveau, jamais validé");
+    }
+    EXPECT_EQ(readFile(dir.file("retour.xml")), "ancien");
+    EXPECT_EQ(entries(), std::vector<std::string>{"retour.xml"});
+}
+
+TEST_F(AtomicFileTest, NewFileGetsUsualPermissionsAndReplacedFileKeepsItsOwn)
+{
+    platform::writeFileAtomically(dir.file("nouveau.xml"), "a");
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.file("nouveau.xml").c_str(), &st), 0);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(st.st_mode & 0777U, 0666U & ~mask);
+
+    writeFile(dir.file("garde.xml"), "a");
+    ::chmod(dir.file("garde.xml").c_str(), 0640);
+    platform::writeFileAtomically(dir.file("garde.xml"), "b");
+    ASSERT_EQ(::stat(dir.file("garde.xml").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777U, 0640U);
+}
+
+struct RefusalCase {
+    const char *name;
+    const char *fragment;
+};
+
+class AtomicFileRefusalTest : public AtomicFileTest, public testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(AtomicFileRefusalTest, RefusesWithAFrenchMessageAndLeavesNothing)
+{
+    writeFile(dir.file("lecture_seule.xml"), "protégé");
+    ::chmod(dir.file("lecture_seule.xml").c_str(), 0444);
+    fs::create_directory(dir.file("dossier.xml"));
+    const std::string target = dir.file(GetParam().name);
+    const auto before = entries();
+    try {
+        platform::writeFileAtomically(target, "contenu");
+        FAIL() << "no error for " << target;
+    } catch (const ModuleError &e) {
+        EXPECT_NE(std::string(e.what()).find("Impossible d'écrire le fichier " + target), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find(GetParam().fragment), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(entries(), before);
+    EXPECT_EQ(readFile(dir.file("lecture_seule.xml")), "protégé");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, AtomicFileRefusalTest,
+    testing::Values(RefusalCase{"absent/retour.xml", "le dossier n'existe pas"},
+                    RefusalCase{"lecture_seule.xml", "lecture seule"},
+                    RefusalCase{"dossier.xml", "c'est un dossier"}),
+    [](const testing::TestParamInfo<RefusalCase> &param) {
+        std::string name = param.param.name;
+        name.erase(std::remove_if(name.begin(), name.end(), [](char c) { return !std::isalnum(c); }), name.end());
+        return name;
+    });
+
+TEST_F(AtomicFileTest, FolderWithoutWritePermissionIsRefused)
+{
+    fs::create_directory(dir.file("ferme"));
+    ::chmod(dir.path().c_str(), 0755);
+    ::chmod(dir.file("ferme").c_str(), 0555);
+    const std::string target = dir.file("ferme/retour.xml");
+    const int status = test_support::runUnprivileged([&] {
+        try {
+            platform::writeFileAtomically(target, "x");
+        } catch (const ModuleError &e) {
+            return std::string(e.what()) == "Impossible d'écrire le fichier " + target + " : accès refusé.";
+        }
+        return false;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(fs::is_empty(dir.file("ferme")));
+}
+
+} // namespace
