@@ -69,6 +69,37 @@ std::string decodeHostText(std::string_view bytes)
     return cp1252ToUtf8(bytes);
 }
 
+std::string charsetOf(std::string_view contentType)
+{
+    std::string lower(contentType);
+    for (char &c : lower)
+        c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    const std::size_t at = lower.find("charset=");
+    if (at == std::string::npos)
+        return {};
+    std::string_view value = std::string_view(lower).substr(at + 8);
+    value = value.substr(0, value.find(';'));
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t'))
+        value.remove_suffix(1);
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+        value = value.substr(1, value.size() - 2);
+    return std::string(value);
+}
+
+std::string decodeWithCharset(std::string &&bytes, std::string_view charset)
+{
+    // Browsers read Latin-1 and ASCII labels as Windows-1252 too.
+    const bool singleByte = charset == "iso-8859-1" || charset == "latin1" || charset == "windows-1252"
+                         || charset == "cp1252" || charset == "us-ascii" || charset == "ascii";
+    if (!singleByte) {
+        if (std::string_view(bytes).substr(0, kUtf8Bom.size()) == kUtf8Bom)
+            bytes.erase(0, kUtf8Bom.size());
+        if (isValidUtf8(bytes))
+            return std::move(bytes);
+    }
+    return cp1252ToUtf8(bytes);
+}
+
 int cp1252ByteFor(char32_t cp) noexcept
 {
     if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF))

@@ -17,6 +17,14 @@ namespace platform {
 // when the bytes are valid UTF-8, Windows-1252 otherwise.
 [[nodiscard]] std::string decodeHostText(std::string_view bytes);
 
+// A reply body as UTF-8: Windows-1252 when its Content-Type names a single-byte
+// charset ("iso-8859-1", "windows-1252", "us-ascii"); otherwise UTF-8 when the bytes
+// are valid UTF-8 (a byte-order mark is dropped), else Windows-1252.
+[[nodiscard]] std::string decodeWithCharset(std::string &&bytes, std::string_view charset);
+
+// The charset parameter of a Content-Type header value, lower case, unquoted.
+[[nodiscard]] std::string charsetOf(std::string_view contentType);
+
 // The Windows-1252 byte for a code point, or -1 when the code page lacks it.
 [[nodiscard]] int cp1252ByteFor(char32_t codePoint) noexcept;
 

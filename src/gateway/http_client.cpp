@@ -1,0 +1,349 @@
+#include "gateway/http_client.h"
+
+#include "module_error.h"
+#include "platform/text.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <new>
+#include <string_view>
+#include <utility>
+
+namespace gateway {
+namespace {
+
+constexpr const char *kAccept = "Accept: text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8";
+constexpr const char *kUserAgent = "Mozilla/3.0 (compatible; Indy Library)";
+constexpr long kMaxRedirects = 15;
+// Spare room after a reply body, for parsers that read a little past the end.
+constexpr std::size_t kBodyPadding = 64;
+
+struct UrlDeleter {
+    void operator()(CURLU *url) const noexcept { curl_url_cleanup(url); }
+};
+
+// One part of an address, or nothing when the address does not parse or lacks it.
+std::string urlPart(const std::string &url, CURLUPart part)
+{
+    std::unique_ptr<CURLU, UrlDeleter> handle(curl_url());
+    if (!handle || curl_url_set(handle.get(), CURLUPART_URL, url.c_str(), CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK)
+        return {};
+    char *value = nullptr;
+    if (curl_url_get(handle.get(), part, &value, 0) != CURLUE_OK || value == nullptr)
+        return {};
+    std::string result(value);
+    curl_free(value);
+    return result;
+}
+
+bool startsWithNoCase(std::string_view text, std::string_view prefix)
+{
+    if (text.size() < prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        const auto a = static_cast<unsigned char>(text[i]);
+        const auto b = static_cast<unsigned char>(prefix[i]);
+        if (std::tolower(a) != std::tolower(b))
+            return false;
+    }
+    return true;
+}
+
+std::string_view trimLineEnd(std::string_view line)
+{
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n' || line.back() == ' '))
+        line.remove_suffix(1);
+    return line;
+}
+
+long infoLong(CURL *handle, CURLINFO info)
+{
+    long value = 0;
+    if (curl_easy_getinfo(handle, info, &value) != CURLE_OK)
+        return 0;
+    return value;
+}
+
+curl_off_t infoOffset(CURL *handle, CURLINFO info)
+{
+    curl_off_t value = 0;
+    if (curl_easy_getinfo(handle, info, &value) != CURLE_OK)
+        return 0;
+    return value;
+}
+
+std::string proxyRefusal(const std::string &proxy, long code)
+{
+    // tinyproxy and others answer a refused CONNECT with 401 rather than 407.
+    if (code == 407 || code == 401)
+        return "Le proxy " + proxy + " refuse l'accès : identifiants refusés ou absents (réponse 407).";
+    return "Le proxy " + proxy + " a refusé la connexion (réponse " + std::to_string(code) + ").";
+}
+
+} // namespace
+
+bool isWebAddress(const std::string &url)
+{
+    const std::string scheme = urlPart(url, CURLUPART_SCHEME);
+    return scheme == "http" || scheme == "https";
+}
+
+std::string hostOf(const std::string &url)
+{
+    return urlPart(url, CURLUPART_HOST);
+}
+
+HttpClient::HttpClient(HttpLimits limits)
+    : limits_(limits)
+    , handle_(curl_easy_init())
+{
+    if (!handle_)
+        throw ModuleError("Impossible de préparer la connexion réseau.", "curl_easy_init failed");
+    applyConstantOptions();
+}
+
+HttpClient::~HttpClient() = default;
+
+template <typename T>
+void HttpClient::setOption(CURLoption option, T value)
+{
+    const CURLcode code = curl_easy_setopt(handle_.get(), option, value);
+    if (code != CURLE_OK)
+        throw ModuleError("Paramètre de connexion refusé par la bibliothèque réseau.", curl_easy_strerror(code));
+}
+
+void HttpClient::applyConstantOptions()
+{
+    setOption(CURLOPT_ERRORBUFFER, errorBuffer_.data());
+    setOption(CURLOPT_NOSIGNAL, 1L);
+    setOption(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    setOption(CURLOPT_PROTOCOLS_STR, "http,https");
+    setOption(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    setOption(CURLOPT_FOLLOWLOCATION, 1L);
+    setOption(CURLOPT_MAXREDIRS, kMaxRedirects);
+    setOption(CURLOPT_UNRESTRICTED_AUTH, 0L);
+    setOption(CURLOPT_COOKIEFILE, ""); // in-memory cookie engine
+    setOption(CURLOPT_USERAGENT, kUserAgent);
+    setOption(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_NONE));
+    // TLS 1.2 or later.
+    setOption(CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+    setOption(CURLOPT_SSL_VERIFYPEER, 1L);
+    setOption(CURLOPT_SSL_VERIFYHOST, 2L);
+    // The trust store follows OpenSSL's variables, as the curl tool does.
+    if (const char *file = std::getenv("SSL_CERT_FILE"); file != nullptr && *file != '\0')
+        setOption(CURLOPT_CAINFO, file);
+    if (const char *dir = std::getenv("SSL_CERT_DIR"); dir != nullptr && *dir != '\0')
+        setOption(CURLOPT_CAPATH, dir);
+    setOption(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits_.connectTimeout.count()));
+    setOption(CURLOPT_LOW_SPEED_LIMIT, 1L);
+    setOption(CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits_.stallTimeout.count()));
+    setOption(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits_.maxBodyBytes));
+    setOption(CURLOPT_WRITEFUNCTION, &HttpClient::onBody);
+    setOption(CURLOPT_WRITEDATA, static_cast<void *>(this));
+    setOption(CURLOPT_HEADERFUNCTION, &HttpClient::onHeader);
+    setOption(CURLOPT_HEADERDATA, static_cast<void *>(this));
+    setOption(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+}
+
+void HttpClient::applyProxy()
+{
+    // An empty proxy also keeps libcurl from reading proxies from the environment.
+    setOption(CURLOPT_NOPROXY, "");
+    if (proxy_.ProxyServer.empty()) {
+        setOption(CURLOPT_PROXY, "");
+        return;
+    }
+    setOption(CURLOPT_PROXY, proxy_.ProxyServer.c_str());
+    setOption(CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP));
+    if (curl_easy_setopt(handle_.get(), CURLOPT_PROXYPORT, proxy_.ProxyPort) != CURLE_OK)
+        throw ModuleError("Port du proxy invalide : " + std::to_string(proxy_.ProxyPort) + ".");
+    setOption(CURLOPT_PROXYUSERNAME, proxy_.ProxyUsername.c_str());
+    setOption(CURLOPT_PROXYPASSWORD, proxy_.ProxyPassword.c_str());
+    // Basic goes with the first request; otherwise libcurl answers the proxy's challenge.
+    setOption(CURLOPT_PROXYAUTH, static_cast<long>(proxy_.BasicAuthentication ? CURLAUTH_BASIC : CURLAUTH_ANY));
+}
+
+void HttpClient::applyHeaders()
+{
+    curl_slist *list = curl_slist_append(nullptr, kAccept);
+    std::unique_ptr<curl_slist, SlistDeleter> owned(list);
+    if (list != nullptr && !headers_.ContentType.empty()) {
+        std::string contentType = "Content-Type: " + headers_.ContentType;
+        if (!headers_.CharSet.empty())
+            contentType += "; charset=" + headers_.CharSet;
+        list = curl_slist_append(list, contentType.c_str());
+    }
+    if (list == nullptr)
+        throw std::bad_alloc();
+    owned.release();
+    headerList_.reset(list);
+    setOption(CURLOPT_HTTPHEADER, headerList_.get());
+}
+
+void HttpClient::resetReply()
+{
+    body_.clear();
+    body_.shrink_to_fit();
+    statusLine_.clear();
+    contentType_.clear();
+    bodyTooLarge_ = false;
+    callbackError_ = nullptr;
+    errorBuffer_[0] = '\0';
+}
+
+std::string HttpClient::Get(const std::string &url)
+{
+    if (url.empty())
+        throw ModuleError("Aucune adresse à interroger : l'adresse reçue est vide.");
+    if (!isWebAddress(url))
+        throw ModuleError("Adresse refusée : seules les adresses http et https sont acceptées.");
+    const std::string requestHost = hostOf(url);
+
+    resetReply();
+    applyProxy();
+    applyHeaders();
+    setOption(CURLOPT_URL, url.c_str());
+    setOption(CURLOPT_HTTPGET, 1L);
+
+    const CURLcode code = curl_easy_perform(handle_.get());
+    char *effective = nullptr;
+    curl_easy_getinfo(handle_.get(), CURLINFO_EFFECTIVE_URL, &effective);
+    const std::string lastUrl = effective != nullptr ? effective : url;
+    const std::string host = hostOf(lastUrl).empty() ? requestHost : hostOf(lastUrl);
+
+    if (callbackError_)
+        std::rethrow_exception(std::exchange(callbackError_, nullptr));
+    if (code != CURLE_OK)
+        throwTransferError(code, host, urlPart(lastUrl, CURLUPART_SCHEME) == "https");
+    checkStatus(host);
+
+    std::string body = std::move(body_);
+    return platform::decodeWithCharset(std::move(body), platform::charsetOf(contentType_));
+}
+
+void HttpClient::checkStatus(const std::string &host) const
+{
+    const long status = infoLong(handle_.get(), CURLINFO_RESPONSE_CODE);
+    if (status < 400)
+        return;
+    if (status == 407 && !proxy_.ProxyServer.empty())
+        throw ModuleError(proxyRefusal(proxy_.ProxyServer, status), statusLine_);
+    const std::string line = statusLine_.empty() ? "HTTP " + std::to_string(status) : statusLine_;
+    throw ModuleError("Le serveur " + host + " a répondu : " + line, line);
+}
+
+void HttpClient::throwTransferError(CURLcode code, const std::string &host, bool secure) const
+{
+    CURL *h = handle_.get();
+    const std::string detail = errorBuffer_[0] != '\0' ? std::string(errorBuffer_.data()) : curl_easy_strerror(code);
+    const bool viaProxy = !proxy_.ProxyServer.empty();
+    const std::string &proxy = proxy_.ProxyServer;
+
+    const long connectCode = infoLong(h, CURLINFO_HTTP_CONNECTCODE);
+    if (viaProxy && connectCode >= 300)
+        throw ModuleError(proxyRefusal(proxy, connectCode), detail);
+
+    std::string message;
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        message = "Proxy " + proxy + " introuvable : le nom d'hôte est inconnu.";
+        break;
+    case CURLE_COULDNT_RESOLVE_HOST:
+        message = "Serveur " + host + " introuvable : le nom d'hôte est inconnu.";
+        break;
+    case CURLE_COULDNT_CONNECT:
+        message = viaProxy ? "Connexion impossible au proxy " + proxy + "."
+                           : "Connexion impossible au serveur " + host + " : connexion refusée ou réseau indisponible.";
+        break;
+    case CURLE_OPERATION_TIMEDOUT: {
+        // Set-up ends with the TLS handshake on https, with the TCP connection on http.
+        const bool established = infoOffset(h, secure ? CURLINFO_APPCONNECT_TIME_T : CURLINFO_CONNECT_TIME_T) > 0;
+        message = established ? "Le serveur " + host + " ne répond plus : aucune donnée reçue depuis "
+                                    + std::to_string(limits_.stallTimeout.count()) + " s."
+                              : "Le serveur " + host + " ne répond pas : connexion impossible en "
+                                    + std::to_string(limits_.connectTimeout.count() / 1000) + " s.";
+        break;
+    }
+    case CURLE_PEER_FAILED_VERIFICATION:
+        message = "Connexion sécurisée refusée avec " + host
+                + " : le certificat du serveur n'est pas reconnu ou ne correspond pas à son nom.";
+        break;
+    case CURLE_SSL_CONNECT_ERROR:
+        message = "Connexion sécurisée impossible avec " + host + " : la négociation TLS a échoué.";
+        break;
+    case CURLE_SSL_CACERT_BADFILE:
+        message = "Connexion sécurisée impossible : les certificats de confiance sont illisibles.";
+        break;
+    case CURLE_TOO_MANY_REDIRECTS:
+        message = "Trop de redirections depuis le serveur " + host + ".";
+        break;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        message = "Adresse refusée : le serveur " + host
+                + " renvoie vers une adresse qui n'est ni http ni https.";
+        break;
+    case CURLE_PARTIAL_FILE:
+        message = "Réponse incomplète du serveur " + host + " : la connexion a été coupée avant la fin.";
+        break;
+    case CURLE_GOT_NOTHING:
+        message = "Le serveur " + host + " a fermé la connexion sans répondre.";
+        break;
+    case CURLE_FILESIZE_EXCEEDED:
+        message = "Réponse du serveur " + host + " trop volumineuse (plus de "
+                + std::to_string(limits_.maxBodyBytes >> 20) + " Mio).";
+        break;
+    case CURLE_WRITE_ERROR:
+        if (bodyTooLarge_) {
+            message = "Réponse du serveur " + host + " trop volumineuse (plus de "
+                    + std::to_string(limits_.maxBodyBytes >> 20) + " Mio).";
+            break;
+        }
+        [[fallthrough]];
+    default:
+        message = "Échec de la communication avec le serveur " + host + " (" + curl_easy_strerror(code) + ").";
+        break;
+    }
+    throw ModuleError(message, detail);
+}
+
+std::size_t HttpClient::onBody(char *data, std::size_t size, std::size_t count, void *self)
+{
+    auto *client = static_cast<HttpClient *>(self);
+    const std::size_t bytes = size * count;
+    try {
+        if (client->body_.size() + bytes > client->limits_.maxBodyBytes) {
+            client->bodyTooLarge_ = true;
+            return 0;
+        }
+        client->body_.append(data, bytes);
+        return bytes;
+    } catch (...) {
+        client->callbackError_ = std::current_exception();
+        return 0;
+    }
+}
+
+std::size_t HttpClient::onHeader(char *data, std::size_t size, std::size_t count, void *self)
+{
+    auto *client = static_cast<HttpClient *>(self);
+    const std::size_t bytes = size * count;
+    try {
+        const std::string_view line = trimLineEnd(std::string_view(data, bytes));
+        if (startsWithNoCase(line, "HTTP/")) {
+            // A new reply starts (after a redirect or an interim reply).
+            client->statusLine_ = std::string(line);
+            client->contentType_.clear();
+        } else if (startsWithNoCase(line, "content-type:")) {
+            client->contentType_ = std::string(line.substr(13));
+        } else if (startsWithNoCase(line, "content-length:")) {
+            const unsigned long long length = std::strtoull(std::string(line.substr(15)).c_str(), nullptr, 10);
+            if (length > 0 && length <= client->limits_.maxBodyBytes)
+                client->body_.reserve(static_cast<std::size_t>(length) + kBodyPadding);
+        }
+        return bytes;
+    } catch (...) {
+        client->callbackError_ = std::current_exception();
+        return 0;
+    }
+}
+
+} // namespace gateway

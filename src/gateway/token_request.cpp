@@ -1,0 +1,77 @@
+#include "gateway/token_request.h"
+
+#include "gateway/query.h"
+#include "gateway/xml_reading.h"
+#include "platform/text.h"
+
+#include <pugixml.hpp>
+
+namespace gateway {
+namespace {
+
+constexpr std::size_t kGatewayTextLength = 300;
+
+std::string_view trimBlanks(std::string_view s)
+{
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!s.empty() && blank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && blank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+} // namespace
+
+std::string tokenUrl(std::string_view host, const settings::ModuleConfig &config)
+{
+    std::string url = "https://" + std::string(host) + "/index.php/Services/jeton";
+    url += "?email=" + encodeQueryValue(config.Identifiant);
+    url += "&mdp=" + encodeQueryValue(config.MotDePasse);
+    url += "&passerelle=" + encodeQueryValue(config.Configurateur);
+    if (!config.DevisId.empty())
+        url += "&jeton=" + encodeQueryValue(config.DevisId);
+    return url;
+}
+
+TokenReply parseTokenReply(std::string_view xml)
+{
+    pugi::xml_document document;
+    loadXml(document, xml, "Réponse de la passerelle");
+    TokenReply reply;
+    const pugi::xml_node root = document.child("Configurateur");
+    reply.gatewayText = allText(document.document_element());
+    if (!root)
+        return reply;
+    reply.hasConfigurateur = true;
+    reply.Jeton = elementText(root.child("Jeton"));
+    reply.UrlConnexion = elementText(root.child("UrlConnexion"));
+    reply.UrlRecuperation = elementText(root.child("UrlRecuperation"));
+    return reply;
+}
+
+std::vector<std::string> tokenReplyProblems(const TokenReply &reply, std::string_view password)
+{
+    std::vector<std::string> lines;
+    if (!reply.hasConfigurateur)
+        lines.emplace_back("La passerelle n'a pas renvoyé de réponse Configurateur.");
+    else if (reply.UrlConnexion.empty())
+        lines.emplace_back("La passerelle n'a pas renvoyé l'adresse du configurateur (UrlConnexion).");
+    if (lines.empty())
+        return lines;
+    const std::string text = hideSecret(std::string(trimBlanks(reply.gatewayText)), password);
+    if (!text.empty())
+        lines.push_back("Message de la passerelle : " + std::string(platform::firstCodePoints(text, kGatewayTextLength)));
+    return lines;
+}
+
+std::string hideSecret(std::string text, std::string_view secret)
+{
+    if (secret.empty())
+        return text;
+    for (std::size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at + 4))
+        text.replace(at, secret.size(), "****");
+    return text;
+}
+
+} // namespace gateway

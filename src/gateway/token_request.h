@@ -1,0 +1,33 @@
+#pragma once
+
+#include "settings/module_config.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace gateway {
+
+// The token service's address for these credentials; `DevisId` is sent only when set.
+[[nodiscard]] std::string tokenUrl(std::string_view host, const settings::ModuleConfig &config);
+
+struct TokenReply {
+    bool hasConfigurateur = false; // the reply's document element is "Configurateur"
+    std::string Jeton;
+    std::string UrlConnexion;
+    std::string UrlRecuperation;
+    std::string gatewayText; // the document element's text, for the failure report
+};
+
+// Reads the token reply; text that is not XML throws ModuleError.
+[[nodiscard]] TokenReply parseTokenReply(std::string_view xml);
+
+// What is missing from a reply, one French line each, followed by the gateway's own
+// words when it sent some; empty when the reply is usable. The user's password is
+// never repeated.
+[[nodiscard]] std::vector<std::string> tokenReplyProblems(const TokenReply &reply, std::string_view password);
+
+// `text` with every occurrence of `secret` masked.
+[[nodiscard]] std::string hideSecret(std::string text, std::string_view secret);
+
+} // namespace gateway

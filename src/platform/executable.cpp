@@ -1,0 +1,15 @@
+#include "platform/executable.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace platform {
+
+std::string executablePath()
+{
+    std::error_code ec;
+    const auto path = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string() : path.string();
+}
+
+} // namespace platform

@@ -1,0 +1,119 @@
+#include "settings/proxy_settings.h"
+
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using settings::ProxySettings;
+
+TEST(ProxySettingsPathTest, FollowsTheExecutableName)
+{
+    const std::pair<const char *, const char *> cases[] = {
+        {"/opt/valmora/Module_Valmora", "/opt/valmora/Module_Valmora.ini"},
+        {"/opt/valmora/Module_Valmora.exe", "/opt/valmora/Module_Valmora.ini"},
+        {"/opt/valmora/Devis2", "/opt/valmora/Devis2.ini"},
+        {"/opt/valmora/a.exe.exe", "/opt/valmora/a.ini.ini"},
+        {"/opt/valmora/a.EXE.exe", "/opt/valmora/a.EXE.ini"},
+        {"/opt/v.1/outil.bin", "/opt/v.1/outil.ini"},
+    };
+    for (const auto &[exe, ini] : cases)
+        EXPECT_EQ(settings::proxySettingsPath(exe), ini) << exe;
+}
+
+TEST(ProxyPortTest, AcceptsPlainDecimalDigitsWithOptionalSign)
+{
+    const std::pair<const char *, long> cases[] = {
+        {"8080", 8080}, {"+3128", 3128}, {"-1", -1}, {"0", 0}, {"70000", 70000}, {"", 0},
+        {"abc", 0}, {"12a", 0}, {"0x50", 0}, {"8 080", 0}, {"+", 0}, {"99999999999999999999999", 0},
+    };
+    for (const auto &[text, port] : cases)
+        EXPECT_EQ(settings::proxyPortNumber(text), port) << '"' << text << '"';
+}
+
+class ProxySettingsFileTest : public testing::Test {
+protected:
+    ProxySettings read(const std::string &text) const
+    {
+        test_support::writeFile(dir.file("Module_Valmora.ini"), text);
+        return settings::readProxySettings(dir.file("Module_Valmora.ini"));
+    }
+
+    test_support::TempDir dir;
+};
+
+TEST_F(ProxySettingsFileTest, MissingFileOrSectionLeavesTheProxyOff)
+{
+    EXPECT_FALSE(settings::readProxySettings(dir.file("absent.ini")).ProxyActif);
+    const ProxySettings noSection = read("[Autre]\nProxyServer=proxy.local\n");
+    EXPECT_FALSE(noSection.ProxyActif);
+    EXPECT_EQ(noSection.ProxyServer, "");
+
+    gateway::ProxyParams params;
+    params.ProxyServer = "inchangé";
+    settings::applyProxySettings(noSection, params);
+    EXPECT_EQ(params.ProxyServer, "inchangé");
+    EXPECT_FALSE(params.BasicAuthentication);
+}
+
+TEST_F(ProxySettingsFileTest, ReadsTheProxySectionAndAppliesEveryValue)
+{
+    const ProxySettings s = read("[proxy]\nBasicAuthentication=1\nProxyServer=proxy.entreprise.fr\n"
+                                 "ProxyPort=3128\nProxyUsername=agent\nProxyPassword=Mot;de#passe\n");
+    EXPECT_TRUE(s.ProxyActif);
+    gateway::ProxyParams params;
+    settings::applyProxySettings(s, params);
+    EXPECT_TRUE(params.BasicAuthentication);
+    EXPECT_EQ(params.ProxyServer, "proxy.entreprise.fr");
+    EXPECT_EQ(params.ProxyPort, 3128);
+    EXPECT_EQ(params.ProxyUsername, "agent");
+    EXPECT_EQ(params.ProxyPassword, "Mot;de#passe");
+}
+
+TEST_F(ProxySettingsFileTest, PortThatIsNotAPositiveWholeNumberIsNotSet)
+{
+    for (const char *port : {"0", "-1", "abc", ""}) {
+        gateway::ProxyParams params;
+        params.ProxyPort = 8080; // set by an earlier application
+        settings::applyProxySettings(read(std::string("[Proxy]\nProxyServer=p\nProxyPort=") + port + "\n"), params);
+        EXPECT_EQ(params.ProxyPort, 8080) << port;
+    }
+}
+
+TEST_F(ProxySettingsFileTest, EmptyValuesNeverClearWhatAClientHas)
+{
+    gateway::ProxyParams params;
+    params.ProxyServer = "ancien";
+    params.ProxyUsername = "ancien";
+    params.ProxyPassword = "ancien";
+    params.BasicAuthentication = true;
+    settings::applyProxySettings(read("[Proxy]\nProxyUsername=agent\n"), params);
+    EXPECT_EQ(params.ProxyServer, "ancien");
+    EXPECT_EQ(params.ProxyUsername, "agent");
+    EXPECT_EQ(params.ProxyPassword, "ancien");
+    EXPECT_FALSE(params.BasicAuthentication); // the flag is always copied
+}
+
+TEST_F(ProxySettingsFileTest, UserWithoutPasswordLeavesThePasswordEmpty)
+{
+    gateway::ProxyParams params;
+    settings::applyProxySettings(read("[Proxy]\nProxyServer=p\nProxyUsername=agent\n"), params);
+    EXPECT_EQ(params.ProxyUsername, "agent");
+    EXPECT_EQ(params.ProxyPassword, "");
+    EXPECT_EQ(params.ProxyPort, 0);
+}
+
+TEST_F(ProxySettingsFileTest, ApplyingTwiceChangesNothing)
+{
+    const ProxySettings s = read("[Proxy]\nBasicAuthentication=yes\nProxyServer=p\nProxyPort=+3128\n");
+    gateway::ProxyParams once;
+    settings::applyProxySettings(s, once);
+    gateway::ProxyParams twice = once;
+    settings::applyProxySettings(s, twice);
+    EXPECT_EQ(twice.ProxyServer, once.ProxyServer);
+    EXPECT_EQ(twice.ProxyPort, 3128);
+    EXPECT_TRUE(twice.BasicAuthentication);
+}
+
+} // namespace

@@ -1,0 +1,119 @@
+#include "gateway/token_request.h"
+
+#include "gateway/query.h"
+#include "module_error.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+settings::ModuleConfig credentials(const std::string &devisId)
+{
+    settings::ModuleConfig c;
+    c.Version = "1";
+    c.Configurateur = "vestiora";
+    c.Identifiant = "jeanne.morel@exemple.fr";
+    c.MotDePasse = "secret";
+    c.DevisId = devisId;
+    return c;
+}
+
+TEST(TokenUrlTest, CarriesThreeParametersInOrderAndTheQuoteIdLastWhenSet)
+{
+    const std::string base = "https://passerelle.valmora.fr/index.php/Services/jeton"
+                             "?email=jeanne.morel@exemple.fr&mdp=secret&passerelle=vestiora";
+    EXPECT_EQ(gateway::tokenUrl("passerelle.valmora.fr", credentials("")), base);
+    EXPECT_EQ(gateway::tokenUrl("passerelle.valmora.fr", credentials("D-2024-17")), base + "&jeton=D-2024-17");
+    EXPECT_EQ(gateway::tokenUrl("passerelle.valmora.fr", credentials("  ")), base + "&jeton=%20%20");
+}
+
+TEST(TokenUrlTest, EmptyValuesAreSentAsEmptyParameters)
+{
+    EXPECT_EQ(gateway::tokenUrl("h", settings::ModuleConfig{}),
+              "https://h/index.php/Services/jeton?email=&mdp=&passerelle=");
+}
+
+TEST(QueryValueTest, EncodesOnlyWhatWouldChangeTheAddress)
+{
+    const std::pair<const char *, const char *> cases[] = {
+        {"jeanne.morel@exemple.fr", "jeanne.morel@exemple.fr"},
+        {"a&b", "a%26b"},
+        {"a+b c", "a%2Bb%20c"},
+        {"x=y#z%?", "x%3Dy%23z%25%3F"},
+        {"été", "%C3%A9t%C3%A9"},
+        {"tab\there\x7F", "tab%09here%7F"},
+        {"P-1042_(a)/b:c;d,e!*'~", "P-1042_(a)/b:c;d,e!*'~"},
+    };
+    for (const auto &[value, encoded] : cases)
+        EXPECT_EQ(gateway::encodeQueryValue(value), encoded) << value;
+}
+
+TEST(TokenReplyTest, ReadsTheThreeValuesInAnyOrderIgnoringExtras)
+{
+    const char *replies[] = {
+        "<Configurateur><Jeton>T1</Jeton><UrlConnexion>https://c/x?a=1&amp;b=2</UrlConnexion>"
+        "<UrlRecuperation>https://r/y</UrlRecuperation></Configurateur>",
+        "<?xml version=\"1.0\"?><Configurateur version=\"2\"><Autre>z</Autre>"
+        "<UrlRecuperation>https://r/y</UrlRecuperation><Jeton attr=\"1\">T1</Jeton>"
+        "<UrlConnexion>https://c/x?a=1&amp;b=2</UrlConnexion><Jeton>T2</Jeton></Configurateur>",
+    };
+    for (const char *xml : replies) {
+        const gateway::TokenReply reply = gateway::parseTokenReply(xml);
+        EXPECT_TRUE(reply.hasConfigurateur);
+        EXPECT_EQ(reply.Jeton, "T1");
+        EXPECT_EQ(reply.UrlConnexion, "https://c/x?a=1&b=2");
+        EXPECT_EQ(reply.UrlRecuperation, "https://r/y");
+        EXPECT_TRUE(gateway::tokenReplyProblems(reply, "secret").empty());
+    }
+}
+
+TEST(TokenReplyTest, TextIsKeptUntrimmedAndMissingChildIsEmpty)
+{
+    const gateway::TokenReply reply =
+        gateway::parseTokenReply("<Configurateur><Jeton> T </Jeton><UrlConnexion>https://c</UrlConnexion>"
+                                 "<jeton>minuscule</jeton></Configurateur>");
+    EXPECT_EQ(reply.Jeton, " T ");
+    EXPECT_EQ(reply.UrlRecuperation, "");
+}
+
+TEST(TokenReplyTest, ReplyWithoutConfigurateurIsReportedWithTheGatewayWords)
+{
+    const gateway::TokenReply reply =
+        gateway::parseTokenReply("<Erreur>\n  Mot de passe secret refusé pour <b>jeanne</b>  \n</Erreur>");
+    EXPECT_FALSE(reply.hasConfigurateur);
+    EXPECT_EQ(gateway::tokenReplyProblems(reply, "secret"),
+              (std::vector<std::string>{"La passerelle n'a pas renvoyé de réponse Configurateur.",
+                                        "Message de la passerelle : Mot de passe **** refusé pour jeanne"}));
+}
+
+TEST(TokenReplyTest, EmptyConnectionAddressIsReportedAndGatewayTextIsCut)
+{
+    const std::string longText(400, 'x');
+    const gateway::TokenReply reply = gateway::parseTokenReply(
+        "<Configurateur><Jeton>T</Jeton><UrlConnexion></UrlConnexion>" + longText + "</Configurateur>");
+    const auto problems = gateway::tokenReplyProblems(reply, "");
+    ASSERT_EQ(problems.size(), 2U);
+    EXPECT_EQ(problems[0], "La passerelle n'a pas renvoyé l'adresse du configurateur (UrlConnexion).");
+    EXPECT_EQ(problems[1], "Message de la passerelle : T" + std::string(299, 'x'));
+}
+
+TEST(TokenReplyTest, ReplyThatIsNotXmlThrows)
+{
+    for (const char *text : {"", "<html><body>Erreur</body>", "pas du XML", "<Configurateur><Jeton>"}) {
+        try {
+            static_cast<void>(gateway::parseTokenReply(text));
+            ADD_FAILURE() << "accepted: " << text;
+        } catch (const ModuleError &e) {
+            EXPECT_EQ(std::string(e.what()).rfind("Réponse de la passerelle illisible : ce n'est pas un document XML", 0), 0U)
+                << e.what();
+        }
+    }
+}
+
+TEST(HideSecretTest, MasksEveryOccurrence)
+{
+    EXPECT_EQ(gateway::hideSecret("a pw b pwpw", "pw"), "a **** b ********");
+    EXPECT_EQ(gateway::hideSecret("rien", ""), "rien");
+}
+
+} // namespace
