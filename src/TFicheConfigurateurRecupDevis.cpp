@@ -2,10 +2,15 @@
 #include "ui_TFicheConfigurateurRecupDevis.h"
 
 #include "ModuleApplication.h"
+#include "gateway/token_request.h"
+#include "module_error.h"
+#include "platform/browser.h"
+#include "platform/executable.h"
 #include "platform/fonts.h"
 #include "platform/message_box.h"
-#include "valmora_config.h"
 
+#include <QApplication>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPalette>
 #include <QShowEvent>
@@ -20,11 +25,23 @@ namespace {
 
 QString fromModuleText(const std::string &text) { return QString::fromStdString(text); }
 
+// The wait cursor, for as long as a request blocks the window.
+class BusyCursor {
+public:
+    BusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QGuiApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor &) = delete;
+    BusyCursor &operator=(const BusyCursor &) = delete;
+};
+
 } // namespace
 
-TFicheConfigurateurRecupDevis::TFicheConfigurateurRecupDevis(QWidget *parent)
+TFicheConfigurateurRecupDevis::TFicheConfigurateurRecupDevis(QWidget *parent, GatewayEndpoint endpoint)
     : QDialog(parent)
     , ui(std::make_unique<Ui::TFicheConfigurateurRecupDevis>())
+    , Endpoint(std::move(endpoint))
+    , IdHTTP1(Endpoint.limits)
+    , IdHTTP2(Endpoint.limits)
 {
     initLogoResources();
     ui->setupUi(this);
@@ -42,6 +59,7 @@ TFicheConfigurateurRecupDevis::TFicheConfigurateurRecupDevis(QWidget *parent)
     ui->lblVersion->setText(QStringLiteral("Version ") + QString::fromUtf8(valmora::VersionModule)
                             + QStringLiteral(".3 du 08/01/2024"));
     placeLabels();
+    LireFichierProxy();
 
     connect(ui->btnDevisRecuperer, &QPushButton::clicked, this,
             [this] { ModuleApplication::runHandler([this] { btnDevisRecupererClick(); }); });
@@ -96,6 +114,51 @@ bool TFicheConfigurateurRecupDevis::LireFichierConfig(const std::string &path)
     return false;
 }
 
+void TFicheConfigurateurRecupDevis::LireFichierProxy()
+{
+    Proxy = settings::readProxySettings(settings::proxySettingsPath(platform::executablePath()));
+}
+
+void TFicheConfigurateurRecupDevis::AppliquerProxy(gateway::HttpClient &client) const
+{
+    settings::applyProxySettings(Proxy, client.proxyParams());
+}
+
+int TFicheConfigurateurRecupDevis::GetJetonEtUrls()
+{
+    UrlConnexion.clear();
+    UrlRecuperation.clear();
+    Erreurs.clear();
+    const std::string url = gateway::tokenUrl(Endpoint.host, Config);
+    AppliquerProxy(IdHTTP1);
+    std::string body;
+    {
+        const BusyCursor busy;
+        body = IdHTTP1.Get(url);
+    }
+    const gateway::TokenReply reply = gateway::parseTokenReply(body);
+    if (reply.hasConfigurateur) {
+        Jeton = reply.Jeton;
+        UrlConnexion = reply.UrlConnexion;
+        UrlRecuperation = reply.UrlRecuperation;
+    }
+    Erreurs = gateway::tokenReplyProblems(reply, Config.MotDePasse);
+    return Erreurs.empty() ? 1 : 0;
+}
+
+void TFicheConfigurateurRecupDevis::openConfigurateurPage()
+{
+    if (!gateway::isWebAddress(UrlConnexion))
+        throw ModuleError("Adresse du configurateur refusée : seules les adresses http et https sont ouvertes "
+                          "dans le navigateur.");
+    if (!platform::openInBrowser(UrlConnexion)) {
+        platform::showMessage(QStringLiteral("Le navigateur n'a pas pu être ouvert. Ouvrez cette adresse "
+                                             "vous-même :\n")
+                                  + fromModuleText(gateway::hideSecret(UrlConnexion, Config.MotDePasse)),
+                              this);
+    }
+}
+
 void TFicheConfigurateurRecupDevis::showConfigurateurBranding()
 {
     QLabel *logo = nullptr;
@@ -125,6 +188,16 @@ void TFicheConfigurateurRecupDevis::FormActivate()
         close();
         return;
     }
+    if (GetJetonEtUrls() == 0) {
+        QString report = QStringLiteral("Configurateur ") + fromModuleText(Config.Configurateur)
+                       + QStringLiteral(" : GetJetonEtUrlsErreurs \n");
+        for (const std::string &line : Erreurs)
+            report += fromModuleText(line) + QLatin1Char('\n');
+        platform::showMessage(report, this);
+        close();
+        return;
+    }
+    openConfigurateurPage();
 }
 
 void TFicheConfigurateurRecupDevis::btnDevisRecupererClick()

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "TFicheConfigurateurRecupDevis.h"
+#include "gateway_harness.h"
+#include "platform/browser.h"
 #include "platform/message_box.h"
 #include "test_support.h"
 
@@ -16,16 +18,24 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
-// A dialog on the offscreen platform with its message boxes recorded instead of shown.
+// A dialog on the offscreen platform, aimed at the stand-in gateway, with its message
+// boxes and browser hand-offs recorded instead of shown.
 class DialogHarness : public testing::Test {
 protected:
+    static void SetUpTestSuite() { test_support::trustTestAuthority(); }
+
     void SetUp() override
     {
         previousHandler = platform::setMessageHandler([this](const QString &text) {
             messages << text;
             if (onMessage)
                 onMessage(text);
+        });
+        previousBrowser = platform::setBrowserHandler([this](const std::string &url) {
+            browserUrls.push_back(url);
+            return browserWorks;
         });
         resultPath = dir.file("retour.xml");
         configPath = dir.file("config.ini");
@@ -35,6 +45,7 @@ protected:
     {
         dialog.reset();
         platform::setMessageHandler(previousHandler);
+        platform::setBrowserHandler(previousBrowser);
     }
 
     void writeConfig(const std::string &text) const { test_support::writeFile(configPath, text); }
@@ -45,10 +56,21 @@ protected:
              + "\n[Utilisateur]\nIdentifiant=jeanne@exemple.fr\nMotDePasse=secret\n";
     }
 
-    // Creates the dialog as the entry point does, shows it and lets the activation run.
-    TFicheConfigurateurRecupDevis &start()
+    [[nodiscard]] GatewayEndpoint endpoint() const
     {
-        dialog = std::make_unique<TFicheConfigurateurRecupDevis>();
+        GatewayEndpoint e;
+        e.host = gateway.host();
+        e.limits.connectTimeout = std::chrono::milliseconds(2000);
+        e.limits.stallTimeout = std::chrono::seconds(2);
+        return e;
+    }
+
+    // Creates the dialog as the entry point does, shows it and lets the activation run.
+    TFicheConfigurateurRecupDevis &start() { return start(endpoint()); }
+
+    TFicheConfigurateurRecupDevis &start(GatewayEndpoint aim)
+    {
+        dialog = std::make_unique<TFicheConfigurateurRecupDevis>(nullptr, std::move(aim));
         dialog->setFichierTemp(resultPath);
         dialog->setFichierConfig(configPath);
         dialog->show();
@@ -85,8 +107,12 @@ protected:
     std::string configPath;
     QStringList messages;
     std::function<void(const QString &)> onMessage;
+    std::vector<std::string> browserUrls;
+    bool browserWorks = true;
+    test_support::StandinGateway gateway;
     std::unique_ptr<TFicheConfigurateurRecupDevis> dialog;
 
 private:
     platform::MessageHandler previousHandler;
+    platform::BrowserHandler previousBrowser;
 };

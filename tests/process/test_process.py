@@ -1,4 +1,4 @@
-"""The built executable under Xvfb: command line, dialog, Annuler, screenshots."""
+"""The built executable under Xvfb: command line, dialog, browser hand-off, Annuler, screenshots."""
 
 import argparse
 import os
@@ -9,6 +9,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from private_gateway import PrivateGateway, enter_private_namespace, new_workdir  # noqa: E402
 from xsession import SkipTest, XDisplay, wait_exit  # noqa: E402
 
 ARGS = None
@@ -19,11 +20,13 @@ DIALOG_SIZE = (351, 234)
 class ProcessTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
+        cls.gateway = PrivateGateway(ARGS.gateway_host, new_workdir())
         cls.x = XDisplay().__enter__()
 
     @classmethod
     def tearDownClass(cls):
         cls.x.__exit__(None, None, None)
+        cls.gateway.close()
 
     def setUp(self):
         self.tmp = tempfile.TemporaryDirectory()
@@ -33,7 +36,7 @@ class ProcessTest(unittest.TestCase):
         self.tmp.cleanup()
 
     def start(self, *args):
-        return subprocess.Popen([ARGS.exe, *args], env=self.x.env(), stdout=subprocess.PIPE,
+        return subprocess.Popen([ARGS.exe, *args], env=self.x.env(self.gateway.env()), stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE, text=True)
 
     def write_config(self, configurateur):
@@ -62,8 +65,11 @@ class ProcessTest(unittest.TestCase):
             with self.subTest(configurateur=configurateur):
                 result = os.path.join(self.dir, "retour.xml")
                 proc = self.start(result, self.write_config(configurateur))
+                self.gateway.reset()
                 window = self.x.wait_window("^Veltrano - Configurateur %s$" % configurateur)
                 self.assertEqual(self.x.geometry(window)[2:], DIALOG_SIZE)
+                opened = self.gateway.wait_browser()
+                self.assertRegex(opened[0], r"^https://%s/configurateur\?jeton=[0-9a-f]+$" % ARGS.gateway_host)
                 time.sleep(0.3)
                 self.x.screenshot(ARGS.screenshot_tool,
                                   os.path.join(ARGS.artifacts, "dialog_%s.png" % configurateur))
@@ -78,9 +84,11 @@ def main():
     parser.add_argument("--exe", required=True)
     parser.add_argument("--screenshot-tool", required=True)
     parser.add_argument("--artifacts", required=True)
+    parser.add_argument("--gateway-host", required=True)
     ARGS, rest = parser.parse_known_args()
     try:
         XDisplay()
+        enter_private_namespace()
     except SkipTest as e:
         print("SKIPPED:", e)
         sys.exit(77)

@@ -1,0 +1,142 @@
+"""The shipped executable against the stand-in gateway, with nothing of the machine changed.
+
+The test re-runs itself inside a private network and mount namespace, where the built-in
+gateway host resolves to 127.0.0.1 (a private /etc/hosts is bind-mounted) and the
+stand-in listens on port 443 with a certificate of the test CA. A fake `xdg-open`
+records what the module hands to the browser and can play the user's part.
+"""
+
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.request
+
+from xsession import SkipTest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+STANDIN = os.path.join(HERE, "..", "gateway_standin", "standin.py")
+MAKE_CERTS = os.path.join(HERE, "..", "gateway_standin", "make_certs.sh")
+
+FAKE_BROWSER = r'''#!/usr/bin/env python3
+# Stands in for xdg-open: records the address and, when asked, prices a line on the
+# configurator page as a user would.
+import json, os, ssl, sys, urllib.parse, urllib.request
+url = sys.argv[1]
+with open(os.environ["VALMORA_BROWSER_LOG"], "a") as log:
+    log.write(url + "\n")
+choices = os.environ.get("VALMORA_PLAY_USER")
+if choices and url.startswith(("http://", "https://")):
+    context = ssl.create_default_context(cafile=os.environ["SSL_CERT_FILE"])
+    page = urllib.request.urlopen(url, context=context, timeout=10).read()
+    parts = urllib.parse.urlsplit(url)
+    query = dict(urllib.parse.parse_qsl(parts.query))
+    query.update(json.loads(choices))
+    priced = urllib.parse.urlunsplit((parts.scheme, parts.netloc, "/chiffrer", urllib.parse.urlencode(query), ""))
+    urllib.request.urlopen(priced, context=context, timeout=10).read()
+    with open(os.environ["VALMORA_BROWSER_LOG"], "a") as log:
+        log.write("priced\n")
+'''
+
+
+def enter_private_namespace():
+    """Re-runs the current script inside a private network and mount namespace."""
+    if os.environ.get("VALMORA_PRIVATE_NS") == "1":
+        return
+    if shutil.which("unshare") is None:
+        raise SkipTest("unshare is missing")
+    base = ["unshare", "--net", "--mount", "--fork"]
+    if os.geteuid() != 0:
+        base = ["unshare", "--user", "--map-root-user", "--net", "--mount", "--fork"]
+    probe = subprocess.run(base + ["true"], capture_output=True)
+    if probe.returncode != 0:
+        raise SkipTest("private namespaces are not permitted here: " + probe.stderr.decode().strip())
+    env = dict(os.environ, VALMORA_PRIVATE_NS="1")
+    os.execvpe(base[0], base + [sys.executable] + sys.argv, env)
+
+
+class PrivateGateway:
+    """Inside the namespace: the gateway host mapped to 127.0.0.1 and the stand-in on 443."""
+
+    def __init__(self, gateway_host, workdir, http_page=False):
+        self.host = gateway_host
+        self.workdir = workdir
+        self.certs = os.path.join(workdir, "certs")
+        subprocess.run([MAKE_CERTS, self.certs, gateway_host], check=True)
+        subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+        hosts = os.path.join(workdir, "hosts")
+        with open(hosts, "w") as f:
+            f.write("127.0.0.1 localhost %s\n::1 localhost\n" % gateway_host)
+        subprocess.run(["mount", "--bind", hosts, "/etc/hosts"], check=True)
+
+        self.bin = os.path.join(workdir, "bin")
+        os.makedirs(self.bin, exist_ok=True)
+        browser = os.path.join(self.bin, "xdg-open")
+        with open(browser, "w") as f:
+            f.write(FAKE_BROWSER)
+        os.chmod(browser, 0o755)
+        self.browser_log = os.path.join(workdir, "browser.log")
+
+        args = [sys.executable, STANDIN, "--cert", os.path.join(self.certs, "gateway.pem"),
+                "--key", os.path.join(self.certs, "gateway.key"), "--port", "443", "--public-host", gateway_host,
+                "--watch-stdin"]
+        if http_page:
+            args.append("--http-page")
+        self.proc = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        self.ports = json.loads(self.proc.stdout.readline())
+
+    def close(self):
+        self.proc.stdin.close()
+        self.proc.terminate()
+        self.proc.wait()
+
+    def env(self, play_user=None):
+        """Environment for the module: the test CA, the fake browser, no proxy."""
+        env = {
+            "SSL_CERT_FILE": os.path.join(self.certs, "ca.pem"),
+            "PATH": self.bin + os.pathsep + os.environ.get("PATH", ""),
+            "VALMORA_BROWSER_LOG": self.browser_log,
+        }
+        if play_user is not None:
+            env["VALMORA_PLAY_USER"] = json.dumps(play_user)
+        return env
+
+    def control(self, method, path, payload=None):
+        data = None if payload is None else json.dumps(payload).encode()
+        request = urllib.request.Request("http://127.0.0.1:%d%s" % (self.ports["control_port"], path),
+                                         data=data, method=method)
+        with urllib.request.urlopen(request, timeout=10) as reply:
+            return json.loads(reply.read())
+
+    def script(self, routes):
+        self.control("POST", "/script", {"routes": routes})
+
+    def reset(self):
+        self.control("POST", "/reset", {})
+        if os.path.exists(self.browser_log):
+            os.remove(self.browser_log)
+
+    def requests(self):
+        return self.control("GET", "/requests")
+
+    def browser_lines(self):
+        if not os.path.exists(self.browser_log):
+            return []
+        with open(self.browser_log) as f:
+            return [line.rstrip("\n") for line in f]
+
+    def wait_browser(self, line_count=1, timeout=15):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            lines = self.browser_lines()
+            if len(lines) >= line_count:
+                return lines
+            time.sleep(0.05)
+        raise AssertionError("the browser was not opened (log: %r)" % self.browser_lines())
+
+
+def new_workdir():
+    return tempfile.mkdtemp(prefix="valmora_process_")
