@@ -2,6 +2,7 @@
 #include "ui_TFicheConfigurateurRecupDevis.h"
 
 #include "ModuleApplication.h"
+#include "gateway/quote_retrieval.h"
 #include "gateway/token_request.h"
 #include "module_error.h"
 #include "platform/browser.h"
@@ -202,6 +203,12 @@ void TFicheConfigurateurRecupDevis::FormActivate()
 
 void TFicheConfigurateurRecupDevis::btnDevisRecupererClick()
 {
+    {
+        const BusyCursor busy;
+        gateway::retrieveQuote({IdHTTP1, IdHTTP2, [this](gateway::HttpClient &client) { AppliquerProxy(client); }},
+                               Endpoint.host, UrlRecuperation, getFichierTemp());
+    }
+    close();
 }
 
 void TFicheConfigurateurRecupDevis::btnAnnulerRecuperationClick()

@@ -1,5 +1,7 @@
 #include "dialog_harness.h"
 
+#include <QTest>
+
 namespace {
 
 using DialogGatewayTest = DialogHarness;
@@ -88,6 +90,66 @@ TEST_F(DialogGatewayTest, BrowserThatCannotStartLeavesTheAddressToTheUser)
     EXPECT_EQ(messages.front(), QStringLiteral("Le navigateur n'a pas pu être ouvert. Ouvrez cette adresse vous-même :\n")
                                     + QString::fromStdString(dialog->urlConnexion()));
     EXPECT_EQ(browserUrls.size(), 1U);
+}
+
+// The user's browser prices a line at the stand-in, as the configurator page does.
+void priceLine(const test_support::StandinGateway &gateway, const std::string &jeton)
+{
+    gateway::HttpClient browser;
+    static_cast<void>(browser.Get(gateway.url("/chiffrer?jeton=" + jeton + "&modele=colonne-40&finition=noyer&quantite=3")));
+}
+
+TEST_F(DialogGatewayTest, RecupererWritesTheResultAndPictureThenCloses)
+{
+    writeConfig(config("1", "vestiora"));
+    start();
+    ASSERT_TRUE(waitFor([&] { return !browserUrls.empty(); }));
+    priceLine(gateway, dialog->jeton());
+    QTest::mouseClick(child<QPushButton>("btnDevisRecuperer"), Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return !dialog->isVisible(); }));
+    EXPECT_TRUE(messages.isEmpty()) << messages.join(" | ").toStdString();
+    const std::string result = test_support::readFile(resultPath);
+    EXPECT_NE(result.find("<Libelle>Colonne 40 cm</Libelle>"), std::string::npos) << result;
+    EXPECT_NE(result.find("<PrixTotal>930.00</PrixTotal>"), std::string::npos) << result;
+    EXPECT_NE(result.find("<Image>" + dir.file("P-1042.bmp") + "</Image>"), std::string::npos) << result;
+    EXPECT_TRUE(std::filesystem::exists(dir.file("P-1042.bmp")));
+}
+
+TEST_F(DialogGatewayTest, FailedRetrievalKeepsTheDialogOpenAndTheNextPressStartsAgain)
+{
+    writeConfig(config("1", "duranel"));
+    start();
+    ASSERT_TRUE(waitFor([&] { return !browserUrls.empty(); }));
+    priceLine(gateway, dialog->jeton());
+    gateway.script(R"({"/index.php/Services/recuperation_valmora": [{"status": 500}, {"body": "{\"code\": 200}"}]})");
+    auto *recuperer = child<QPushButton>("btnDevisRecuperer");
+    QTest::mouseClick(recuperer, Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return !messages.isEmpty(); }));
+    EXPECT_EQ(messages.front(), QStringLiteral("Le serveur 127.0.0.1 a répondu : HTTP/1.1 500 Internal Server Error"));
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_FALSE(std::filesystem::exists(resultPath));
+
+    QTest::mouseClick(recuperer, Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return !dialog->isVisible(); }));
+    EXPECT_EQ(messages.size(), 1);
+    EXPECT_NE(test_support::readFile(resultPath).find("<Libelle />"), std::string::npos);
+    const auto requests = gateway.requests();
+    ASSERT_EQ(requests.size(), 4U); // two presses, each from the retrieval document on
+    EXPECT_EQ(requests[0].path, "/recuperation");
+    EXPECT_EQ(requests[2].path, "/recuperation");
+}
+
+TEST_F(DialogGatewayTest, RecupererWithoutAddressAfterAFailedLogInIsToldNotFetched)
+{
+    gateway.script(R"({"/index.php/Services/jeton": [{"status": 404}]})");
+    writeConfig(config("1", "vestiora"));
+    start();
+    ASSERT_TRUE(waitFor([&] { return !messages.isEmpty(); }));
+    QTest::mouseClick(child<QPushButton>("btnDevisRecuperer"), Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return messages.size() == 2; }));
+    EXPECT_EQ(messages[1], QStringLiteral("Aucune adresse à interroger : l'adresse reçue est vide."));
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_FALSE(std::filesystem::exists(resultPath));
 }
 
 } // namespace

@@ -179,12 +179,16 @@ TEST_F(DialogTest, TabGoesFromRecupererToAnnulerAndEnterActsOnTheFocusedButton)
         next = next->nextInFocusChain();
     EXPECT_EQ(next, annuler);
 
+    // The retrieval fails, so the dialog stays open after Récupérer acts.
+    gateway.script(R"({"/recuperation": [{"status": 503}]})");
     int recupererClicks = 0;
     QObject::connect(recuperer, &QPushButton::clicked, [&] { ++recupererClicks; });
     recuperer->setFocus();
     QTest::keyClick(dialog.get(), Qt::Key_Return);
     EXPECT_EQ(recupererClicks, 1);
     EXPECT_TRUE(dialog->isVisible());
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages.front().contains(QStringLiteral("503")));
 
     annuler->setFocus();
     QTest::keyClick(dialog.get(), Qt::Key_Return);

@@ -1,0 +1,199 @@
+#include "gateway/result_file.h"
+
+#include "gateway/xml_reading.h"
+#include "platform/text.h"
+
+#include <pugixml.hpp>
+
+#include <array>
+#include <cstdio>
+#include <sstream>
+#include <utility>
+
+namespace gateway {
+namespace {
+
+constexpr unsigned kParseOptions = pugi::parse_full | pugi::parse_ws_pcdata_single;
+
+// Line breaks as LF only; C0 controls that XML 1.0 cannot carry become '?'.
+std::string cleanValue(std::string_view value)
+{
+    std::string out;
+    out.reserve(value.size());
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const char c = value[i];
+        if (c == '\r') {
+            out += '\n';
+            if (i + 1 < value.size() && value[i + 1] == '\n')
+                ++i;
+        } else if (static_cast<unsigned char>(c) < 0x20 && c != '\n' && c != '\t') {
+            out += '?';
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+void cleanTree(pugi::xml_node node)
+{
+    for (pugi::xml_node child : node.children()) {
+        if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata)
+            child.set_value(cleanValue(child.value()).c_str());
+        for (pugi::xml_attribute attribute : child.attributes())
+            attribute.set_value(cleanValue(attribute.value()).c_str());
+        cleanTree(child);
+    }
+}
+
+void setDeclaration(pugi::xml_document &document)
+{
+    pugi::xml_node declaration = document.first_child();
+    if (declaration.type() != pugi::node_declaration)
+        declaration = document.prepend_child(pugi::node_declaration);
+    const std::string standalone = declaration.attribute("standalone").value();
+    while (declaration.first_attribute())
+        declaration.remove_attribute(declaration.first_attribute());
+    declaration.append_attribute("version") = "1.0";
+    declaration.append_attribute("encoding") = "ISO-8859-1";
+    if (!standalone.empty())
+        declaration.append_attribute("standalone") = standalone.c_str();
+}
+
+void appendLine(pugi::xml_node root, const LigneDevis &line)
+{
+    const std::pair<const char *, const std::string *> elements[] = {
+        {"Libelle", &line.Libelle},   {"Detail", &line.Detail},     {"EcoTaxe", &line.EcoTaxe},
+        {"PrixUnitaire", &line.PrixUnitaire}, {"Quantite", &line.Quantite}, {"PrixTotal", &line.PrixTotal},
+        {"Image", &line.Image},
+    };
+    for (const auto &[name, value] : elements) {
+        pugi::xml_node element = root.append_child(name);
+        if (!value->empty())
+            element.append_child(pugi::node_pcdata).set_value(cleanValue(*value).c_str());
+    }
+}
+
+// Where a character stands in the serialised text decides how the code page gets it.
+enum class Context { Text, Markup, AttributeValue, Comment, CData, Instruction, Doctype };
+
+void appendReference(std::string &out, char32_t codePoint)
+{
+    std::array<char, 16> buffer{};
+    std::snprintf(buffer.data(), buffer.size(), "&#x%X;", static_cast<unsigned>(codePoint));
+    out += buffer.data();
+}
+
+// UTF-8 serialised XML (LF line breaks) to Windows-1252 bytes with CR LF line breaks.
+std::string toWindows1252(std::string_view xml)
+{
+    std::string out;
+    out.reserve(xml.size() + xml.size() / 16);
+    Context context = Context::Text;
+    char quote = '"';
+    int doctypeDepth = 0;
+    const auto at = [&](std::size_t i, std::string_view s) { return xml.substr(i, s.size()) == s; };
+
+    for (std::size_t i = 0; i < xml.size();) {
+        const char c = xml[i];
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            const char32_t cp = platform::nextCodePoint(xml, i);
+            const int byte = platform::cp1252ByteFor(cp);
+            if (byte >= 0)
+                out += static_cast<char>(byte);
+            else if (context == Context::Text || context == Context::AttributeValue)
+                appendReference(out, cp);
+            else if (context == Context::Markup)
+                out += '_'; // keeps a name a name
+            else
+                out += '?';
+            continue;
+        }
+        switch (context) {
+        case Context::Text:
+            if (c == '<') {
+                if (at(i, "<!--"))
+                    context = Context::Comment;
+                else if (at(i, "<![CDATA["))
+                    context = Context::CData;
+                else if (at(i, "<?"))
+                    context = Context::Instruction;
+                else if (at(i, "<!"))
+                    context = Context::Doctype;
+                else
+                    context = Context::Markup;
+            }
+            break;
+        case Context::Markup:
+            if (c == '"' || c == '\'') {
+                quote = c;
+                context = Context::AttributeValue;
+            } else if (c == '>') {
+                context = Context::Text;
+            }
+            break;
+        case Context::AttributeValue:
+            if (c == quote)
+                context = Context::Markup;
+            break;
+        case Context::Comment:
+            if (at(i, "-->")) {
+                out += "-->";
+                i += 3;
+                context = Context::Text;
+                continue;
+            }
+            break;
+        case Context::CData:
+            if (at(i, "]]>")) {
+                out += "]]>";
+                i += 3;
+                context = Context::Text;
+                continue;
+            }
+            break;
+        case Context::Instruction:
+            if (at(i, "?>")) {
+                out += "?>";
+                i += 2;
+                context = Context::Text;
+                continue;
+            }
+            break;
+        case Context::Doctype:
+            if (c == '[')
+                ++doctypeDepth;
+            else if (c == ']')
+                --doctypeDepth;
+            else if (c == '>' && doctypeDepth <= 0)
+                context = Context::Text;
+            break;
+        }
+        if (c == '\n')
+            out += '\r';
+        out += c;
+        ++i;
+    }
+    return out;
+}
+
+} // namespace
+
+std::string resultFileBytes(std::string_view retrievalDocument, const LigneDevis &line)
+{
+    pugi::xml_document document;
+    loadXml(document, retrievalDocument, "Document de récupération", kParseOptions);
+    cleanTree(document);
+    setDeclaration(document);
+    if (pugi::xml_node root = document.child("Configurateur"))
+        appendLine(root, line);
+
+    std::ostringstream xml;
+    document.save(xml, "  ", pugi::format_default, pugi::encoding_utf8);
+    std::string text = std::move(xml).str();
+    if (text.empty() || text.back() != '\n')
+        text += '\n';
+    return toWindows1252(text) + "\r\n";
+}
+
+} // namespace gateway

@@ -1,0 +1,178 @@
+#include "gateway/quote_retrieval.h"
+
+#include "module_error.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+namespace {
+
+using gateway::LigneDevis;
+using gateway::QuoteReply;
+
+std::string errorOf(const std::function<void()> &action)
+{
+    try {
+        action();
+    } catch (const ModuleError &e) {
+        return e.what();
+    }
+    ADD_FAILURE() << "no ModuleError thrown";
+    return {};
+}
+
+QuoteReply parse(const std::string &json)
+{
+    std::string body = json;
+    QuoteReply reply = gateway::parseQuoteReply(body);
+    // The picture may point into the body: keep a copy that outlives it.
+    if (reply.hasPicture && !reply.unescapedPicture)
+        reply.unescapedPicture = std::string(reply.pictureInBody);
+    return reply;
+}
+
+TEST(RetrievalDocumentTest, ReadsTheProjectOfTheConfigurateurRoot)
+{
+    const auto doc = gateway::readRetrievalDocument(
+        "<?xml version=\"1.0\"?><Configurateur><Jeton>T</Jeton><Passerelle>vestiora</Passerelle>"
+        "<Project>P-1042</Project><Project>P-2</Project></Configurateur>");
+    EXPECT_TRUE(doc.hasConfigurateur);
+    EXPECT_EQ(doc.Jeton, "T");
+    EXPECT_EQ(doc.Passerelle, "vestiora");
+    EXPECT_EQ(doc.Project, "P-1042");
+}
+
+TEST(RetrievalDocumentTest, EmptyProjectAndOtherRootGiveNoProject)
+{
+    EXPECT_EQ(gateway::readRetrievalDocument("<Configurateur><Project/></Configurateur>").Project, "");
+    EXPECT_EQ(gateway::readRetrievalDocument("<Configurateur><Project>  </Project></Configurateur>").Project, "  ");
+    const auto other = gateway::readRetrievalDocument("<Autre><Project>P-1</Project></Autre>");
+    EXPECT_FALSE(other.hasConfigurateur);
+    EXPECT_EQ(other.Project, "");
+}
+
+TEST(RetrievalDocumentTest, TextThatIsNotXmlThrows)
+{
+    for (const char *text : {"", "<Configurateur>", "{\"code\": 1}"}) {
+        EXPECT_EQ(errorOf([&] { static_cast<void>(gateway::readRetrievalDocument(text)); })
+                      .rfind("Document de récupération illisible : ce n'est pas un document XML valide", 0),
+                  0U)
+            << text;
+    }
+}
+
+TEST(QuoteUrlTest, AppendsTheProjectEncodedOnlyWhereNeeded)
+{
+    EXPECT_EQ(gateway::quoteUrl("passerelle.valmora.fr", "P-1042"),
+              "https://passerelle.valmora.fr/index.php/Services/recuperation_valmora?projet=P-1042");
+    EXPECT_EQ(gateway::quoteUrl("h", "P 1&2"), "https://h/index.php/Services/recuperation_valmora?projet=P%201%262");
+}
+
+struct LineCase {
+    const char *name;
+    const char *json;
+    LigneDevis expected;
+};
+
+class QuoteReplyTest : public testing::TestWithParam<LineCase> {};
+
+TEST_P(QuoteReplyTest, MembersAreTakenAsPlainText)
+{
+    const QuoteReply reply = parse(GetParam().json);
+    const LigneDevis &got = reply.line;
+    const LigneDevis &want = GetParam().expected;
+    EXPECT_EQ(got.Libelle, want.Libelle);
+    EXPECT_EQ(got.Detail, want.Detail);
+    EXPECT_EQ(got.EcoTaxe, want.EcoTaxe);
+    EXPECT_EQ(got.PrixUnitaire, want.PrixUnitaire);
+    EXPECT_EQ(got.Quantite, want.Quantite);
+    EXPECT_EQ(got.PrixTotal, want.PrixTotal);
+    EXPECT_EQ(got.Image, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, QuoteReplyTest,
+    testing::Values(
+        LineCase{"NumbersAsWritten",
+                 R"({"code":200,"returnedObject":{"libelle":"Meuble","detail":"Fa\u00e7ade","ecoTaxe":3.50,)"
+                 R"("prixUnitaire":225.00 ,"quantite":2,"prixTotal":450.50,"x":1}})",
+                 {"Meuble", "Façade", "3.50", "225.00", "2", "450.50", ""}},
+        LineCase{"StringsKeptAsIs", R"({"code":"ok","returnedObject":{"prixTotal":"450,50","libelle":"a\"b\\c\/d\n"}})",
+                 {"a\"b\\c/d\n", "", "", "", "", "450,50", ""}},
+        LineCase{"ExponentAndNegative", R"({"code":0,"returnedObject":{"ecoTaxe":1e3,"prixTotal":-0.5E-2}})",
+                 {"", "", "1e3", "", "", "-0.5E-2", ""}},
+        LineCase{"OtherKinds",
+                 R"({"code":null,"returnedObject":{"libelle":true,"detail":false,"ecoTaxe":null,)"
+                 R"("quantite":[1, 2],"prixTotal":{"a": 1}}})",
+                 {"true", "false", "", "", "[1, 2]", "{\"a\": 1}", ""}},
+        LineCase{"NoReturnedObject", R"({"code":404,"message":"Projet inconnu"})", {}},
+        LineCase{"EmptyReturnedObject", R"({"code":200,"returnedObject":{}})", {}},
+        LineCase{"FirstOfANameCounts", R"({"returnedObject":{"libelle":"premier","libelle":"second"},"code":1,)"
+                                       R"("returnedObject":{"libelle":"autre"}})",
+                 {"premier", "", "", "", "", "", ""}},
+        LineCase{"CaseMatters", R"({"code":1,"returnedObject":{"Libelle":"non","LIBELLE":"non"}})", {}}),
+    [](const testing::TestParamInfo<LineCase> &param) { return std::string(param.param.name); });
+
+TEST(QuoteReplyPictureTest, PictureIsReadWhereItLiesOrUnescaped)
+{
+    std::string body = R"({"code":1,"returnedObject":{"imageB64Ligne":"iVBORw0KGgo="}})";
+    const QuoteReply plain = gateway::parseQuoteReply(body);
+    EXPECT_TRUE(plain.hasPicture);
+    EXPECT_EQ(plain.picture(), "iVBORw0KGgo=");
+    EXPECT_FALSE(plain.unescapedPicture.has_value()); // no copy of a large picture
+    EXPECT_GE(plain.picture().data(), body.data());
+    EXPECT_LT(plain.picture().data(), body.data() + body.size());
+
+    const QuoteReply escaped = parse(R"({"code":1,"returnedObject":{"imageB64Ligne":"ab\/cd+\/=="}})");
+    EXPECT_EQ(escaped.picture(), "ab/cd+/==");
+
+    const QuoteReply without = parse(R"({"code":1,"returnedObject":{"libelle":"x"}})");
+    EXPECT_FALSE(without.hasPicture);
+}
+
+TEST(QuoteReplyRefusalTest, RepliesThatCannotBeReadAreErrors)
+{
+    const std::pair<const char *, const char *> cases[] = {
+        {"", "ce n'est pas"},
+        {"pas du JSON", "ce n'est pas"},
+        {"[1, 2]", "ce n'est pas un objet JSON."},
+        {"\"texte\"", "ce n'est pas un objet JSON."},
+        {R"({"returnedObject":{}})", "le membre code est absent."},
+        {R"({"code":1,"returnedObject":null})", "l'objet returnedObject n'est pas un objet JSON."},
+        {R"({"code":1,"returnedObject":"texte"})", "l'objet returnedObject n'est pas un objet JSON."},
+        {R"({"code":1,"returnedObject":[{"libelle":"x"}]})", "l'objet returnedObject n'est pas un objet JSON."},
+        {R"({"code":1,"returnedObject":{"imageB64Ligne":12}})", "imageB64Ligne"},
+        {R"({"code":1,"returnedObject":{"prixTotal":45x0}})", ""},
+        {R"({"code":1} {"code":2})", "ce n'est pas du JSON valide."},
+        {R"({"code":1,"returnedObject":{"libelle":"x")", ""},
+        {R"({"code":1,)", ""},
+    };
+    for (const auto &[json, fragment] : cases) {
+        const std::string message = errorOf([&] { static_cast<void>(parse(json)); });
+        EXPECT_EQ(message.rfind("Réponse du service de devis invalide : ", 0), 0U) << json << " -> " << message;
+        EXPECT_NE(message.find(fragment), std::string::npos) << json << " -> " << message;
+    }
+}
+
+TEST(LinePicturePathTest, StaysInTheResultFolderWithASafeName)
+{
+    const std::string cwd = std::filesystem::current_path().string();
+    const std::pair<std::pair<const char *, const char *>, std::string> cases[] = {
+        {{"/data/devis/retour.xml", "P-1042"}, "/data/devis/P-1042.bmp"},
+        {{"/data/devis/retour.xml", "P 1&2"}, "/data/devis/P 1&2.bmp"},
+        {{"/data/devis/retour.xml", "../../x"}, "/data/devis/.._.._x.bmp"},
+        {{"/data/devis/retour.xml", "a/b"}, "/data/devis/a_b.bmp"},
+        {{"/data/devis/retour.xml", "a\\b:c*?\"<>|\x01"}, "/data/devis/a_b_c_______.bmp"},
+        {{"/data/devis/retour.xml", ".."}, "/data/devis/_.bmp"},
+        {{"/data/devis/retour.xml", "  "}, "/data/devis/  .bmp"},
+        {{"retour.xml", "P-1042"}, cwd + "/P-1042.bmp"},
+        {{"sous/retour.xml", "P-1042"}, cwd + "/sous/P-1042.bmp"},
+    };
+    for (const auto &[input, expected] : cases)
+        EXPECT_EQ(gateway::linePicturePath(input.first, input.second), expected) << input.second;
+}
+
+} // namespace
