@@ -42,6 +42,15 @@ if choices and url.startswith(("http://", "https://")):
 '''
 
 
+def install_fake_browser(folder):
+    """Writes the fake `xdg-open` into `folder` (to be put first in PATH)."""
+    os.makedirs(folder, exist_ok=True)
+    browser = os.path.join(folder, "xdg-open")
+    with open(browser, "w") as f:
+        f.write(FAKE_BROWSER)
+    os.chmod(browser, 0o755)
+
+
 def enter_private_namespace():
     """Re-runs the current script inside a private network and mount namespace."""
     if os.environ.get("VALMORA_PRIVATE_NS") == "1":
@@ -73,11 +82,7 @@ class PrivateGateway:
         subprocess.run(["mount", "--bind", hosts, "/etc/hosts"], check=True)
 
         self.bin = os.path.join(workdir, "bin")
-        os.makedirs(self.bin, exist_ok=True)
-        browser = os.path.join(self.bin, "xdg-open")
-        with open(browser, "w") as f:
-            f.write(FAKE_BROWSER)
-        os.chmod(browser, 0o755)
+        install_fake_browser(self.bin)
         self.browser_log = os.path.join(workdir, "browser.log")
 
         args = [sys.executable, STANDIN, "--cert", os.path.join(self.certs, "gateway.pem"),
@@ -92,6 +97,7 @@ class PrivateGateway:
         self.proc.stdin.close()
         self.proc.terminate()
         self.proc.wait()
+        self.proc.stdout.close()
 
     def env(self, play_user=None):
         """Environment for the module: the test CA, the fake browser, no proxy."""

@@ -56,8 +56,9 @@ class ProcessTest(unittest.TestCase):
                 self.assertNotEqual(self.x.geometry(box)[2:], DIALOG_SIZE)
                 self.assertIsNone(proc.poll(), "the module waits for the message to be dismissed")
                 self.x.press_return(box)
-                self.assertEqual(wait_exit(proc), 0)
-                self.assertIn(PARAMETER_MESSAGE, proc.stderr.read())
+                code, err = wait_exit(proc)
+                self.assertEqual(code, 0)
+                self.assertIn(PARAMETER_MESSAGE, err)
 
     def test_dialog_shows_configuration_and_annuler_ends_with_exit_zero(self):
         os.makedirs(ARGS.artifacts, exist_ok=True)
@@ -74,7 +75,7 @@ class ProcessTest(unittest.TestCase):
                 self.x.screenshot(ARGS.screenshot_tool,
                                   os.path.join(ARGS.artifacts, "dialog_%s.png" % configurateur))
                 self.x.click(window, 202 + 62, 158 + 25)  # "Annuler"
-                self.assertEqual(wait_exit(proc), 0)
+                self.assertEqual(wait_exit(proc)[0], 0)
                 self.assertFalse(os.path.exists(result))
 
 

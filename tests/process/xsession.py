@@ -117,9 +117,11 @@ class XDisplay:
 
 
 def wait_exit(proc, timeout=15):
+    """Waits for the module to end; returns (exit code, what it wrote on stderr)."""
     try:
-        return proc.wait(timeout=timeout)
+        _, err = proc.communicate(timeout=timeout)
     except subprocess.TimeoutExpired:
         proc.kill()
-        proc.wait()
+        proc.communicate()
         raise AssertionError("the module did not end")
+    return proc.returncode, err or ""

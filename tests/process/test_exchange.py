@@ -1,0 +1,254 @@
+"""The whole exchange with the shipped executable: log-in, browser, pricing, retrieval, result file.
+
+Runs in a private network and mount namespace where the built-in gateway host is the
+stand-in on 127.0.0.1:443; the user's part is played by the fake browser and xdotool.
+"""
+
+import argparse
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import zlib
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "gateway_standin"))
+from private_gateway import PrivateGateway, enter_private_namespace, new_workdir  # noqa: E402
+from xsession import SkipTest, XDisplay, wait_exit  # noqa: E402
+import standin  # noqa: E402
+
+ARGS = None
+RECUPERER = (22 + 62, 158 + 25)
+ANNULER = (202 + 62, 158 + 25)
+WORKED_EXAMPLE = {"modele": "meuble-haut-60", "finition": "chene-clair", "quantite": "2"}
+
+
+def bmp_pixels(data):
+    """(width, height, rows of (r, g, b) top to bottom) of a 24-bit BMP."""
+    assert data[:2] == b"BM", "not a BMP"
+    offset = struct.unpack_from("<I", data, 10)[0]
+    width, height = struct.unpack_from("<ii", data, 18)
+    bits = struct.unpack_from("<H", data, 28)[0]
+    assert bits == 24, "BMP is %d bits per pixel" % bits
+    stride = (width * 3 + 3) & ~3
+    rows = []
+    for y in range(abs(height)):
+        start = offset + y * stride
+        row = [(data[start + 3 * x + 2], data[start + 3 * x + 1], data[start + 3 * x]) for x in range(width)]
+        rows.append(row)
+    if height > 0:
+        rows.reverse()
+    return width, abs(height), rows
+
+
+def png_rows(data):
+    """Rows of (r, g, b) of the stand-in's own PNGs (8-bit RGB, filter 0)."""
+    width, height = struct.unpack_from(">II", data, 16)
+    idat = b""
+    pos = 8
+    while pos < len(data):
+        length, kind = struct.unpack_from(">I4s", data, pos)
+        if kind == b"IDAT":
+            idat += data[pos + 8:pos + 8 + length]
+        pos += 12 + length
+    raw = zlib.decompress(idat)
+    stride = 1 + 3 * width
+    return [[tuple(raw[y * stride + 1 + 3 * x:y * stride + 4 + 3 * x]) for x in range(width)] for y in range(height)]
+
+
+class ExchangeTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.gateway = PrivateGateway(ARGS.gateway_host, new_workdir())
+        cls.x = XDisplay().__enter__()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.x.__exit__(None, None, None)
+        cls.gateway.close()
+
+    def setUp(self):
+        self.gateway.reset()
+        self.tmp = tempfile.TemporaryDirectory()
+        self.dir = self.tmp.name
+        self.result = os.path.join(self.dir, "retour.xml")
+        self.exe = ARGS.exe
+
+    def tearDown(self):
+        self.tmp.cleanup()
+
+    def write_config(self, password="Mot de passe&1"):
+        path = os.path.join(self.dir, "config.ini")
+        with open(path, "w", encoding="cp1252", newline="\r\n") as f:
+            f.write("[General]\nVersion=1\nConfigurateur=vestiora\n[Utilisateur]\n"
+                    "Identifiant=jeanne.morel@exemple.fr\nMotDePasse=%s\n" % password)
+        return path
+
+    def start(self, play_user=None, extra_env=None):
+        env = self.x.env(self.gateway.env(play_user))
+        env.update(extra_env or {})
+        self.proc = subprocess.Popen([self.exe, self.result, self.write_config()], env=env,
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.window = self.x.wait_window("^Veltrano - Configurateur vestiora$")
+        return self.proc
+
+    def finish(self, proc):
+        code, self.stderr = wait_exit(proc)
+        self.assertNotIn("Mot de passe&1", self.stderr)
+        return code
+
+    def retrieve(self, lines=2):
+        """Waits for the browser (and the pricing), then presses « Récupérer le devis »."""
+        self.gateway.wait_browser(lines)
+        time.sleep(0.2)
+        self.x.click(self.window, *RECUPERER)
+
+    def test_worked_example_writes_the_expected_file_and_picture(self):
+        proc = self.start(play_user=WORKED_EXAMPLE)
+        self.retrieve()
+        self.assertEqual(self.finish(proc), 0, self.stderr)
+
+        with open(self.result, "rb") as f:
+            data = f.read()
+        picture = os.path.join(self.dir, "P-1042.bmp")
+        expected = ("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<Configurateur>\r\n"
+                    "  <Jeton>{jeton}</Jeton>\r\n  <Passerelle>vestiora</Passerelle>\r\n"
+                    "  <Project>P-1042</Project>\r\n  <Libelle>Meuble haut 60 cm</Libelle>\r\n"
+                    "  <Detail>Façade chêne clair</Detail>\r\n  <EcoTaxe>3.50</EcoTaxe>\r\n"
+                    "  <PrixUnitaire>225.00</PrixUnitaire>\r\n  <Quantite>2</Quantite>\r\n"
+                    "  <PrixTotal>450.00</PrixTotal>\r\n  <Image>{image}</Image>\r\n"
+                    "</Configurateur>\r\n\r\n")
+        jeton = data.split(b"<Jeton>")[1].split(b"</Jeton>")[0].decode()
+        self.assertEqual(data, expected.format(jeton=jeton, image=picture).encode("cp1252"))
+        self.assertIn(b"Fa\xe7ade ch\xeane", data)
+        self.assertEqual(data[-4:], b"\r\n\r\n")
+        self.assertEqual(data.count(b"\n"), data.count(b"\r\n"))
+
+        with open(picture, "rb") as f:
+            width, height, rows = bmp_pixels(f.read())
+        source = png_rows(standin.png_bytes(240, 160, standin.FINISHES["chene-clair"][1]))
+        self.assertEqual((width, height), (240, 160))
+        self.assertEqual(rows, source)
+        self.assertEqual(sorted(os.listdir(self.dir)), ["P-1042.bmp", "config.ini", "retour.xml"])
+
+        paths = [r["path"] for r in self.gateway.requests()]
+        self.assertEqual(paths, ["/index.php/Services/jeton", "/configurateur", "/chiffrer", "/recuperation",
+                                 "/index.php/Services/recuperation_valmora"])
+
+    def test_the_exchange_goes_through_the_proxy_named_beside_the_executable(self):
+        if shutil.which("tinyproxy") is None:
+            self.skipTest("tinyproxy is missing")
+        # A copy of the executable, so that its settings file touches nothing shared.
+        exe_dir = os.path.join(self.dir, "programme")
+        os.makedirs(exe_dir)
+        self.exe = os.path.join(exe_dir, "Module_Valmora")
+        shutil.copy2(ARGS.exe, self.exe)
+        port = free_port()
+        conf = os.path.join(self.dir, "tinyproxy.conf")
+        with open(conf, "w") as f:
+            f.write("Port %d\nListen 127.0.0.1\nTimeout 60\nLogLevel Critical\nBasicAuth agent Pr0xy-9\n"
+                    "User root\nGroup root\n" % port)
+        with open(os.path.join(exe_dir, "Module_Valmora.ini"), "w", newline="\r\n") as f:
+            f.write("[Proxy]\nBasicAuthentication=1\nProxyServer=127.0.0.1\nProxyPort=%d\n"
+                    "ProxyUsername=agent\nProxyPassword=Pr0xy-9\n" % port)
+        proxy = subprocess.Popen(["tinyproxy", "-d", "-c", conf], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            wait_port(port)
+            proc = self.start(play_user=WORKED_EXAMPLE)
+            self.retrieve()
+            self.assertEqual(self.finish(proc), 0, self.stderr)
+        finally:
+            proxy.terminate()
+            proxy.wait()
+        with open(self.result, "rb") as f:
+            self.assertIn(b"<PrixTotal>450.00</PrixTotal>", f.read())
+        module_requests = [r for r in self.gateway.requests() if r["path"] not in ("/configurateur", "/chiffrer")]
+        self.assertEqual(len(module_requests), 3)
+        self.assertTrue(all("Proxy-Authorization" not in dict(r["headers"]) for r in module_requests))
+
+    def test_empty_project_gives_seven_empty_elements_and_no_quote_request(self):
+        proc = self.start()  # the user priced nothing
+        self.retrieve(lines=1)
+        self.assertEqual(self.finish(proc), 0, self.stderr)
+        with open(self.result, "rb") as f:
+            data = f.read()
+        for name in ("Libelle", "Detail", "EcoTaxe", "PrixUnitaire", "Quantite", "PrixTotal", "Image"):
+            self.assertIn(b"<%s />\r\n" % name.encode(), data)
+        paths = [r["path"] for r in self.gateway.requests()]
+        self.assertEqual(paths, ["/index.php/Services/jeton", "/recuperation"])
+        self.assertEqual(sorted(os.listdir(self.dir)), ["config.ini", "retour.xml"])
+
+    def test_annuler_after_an_earlier_run_leaves_its_result_untouched(self):
+        earlier = b"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<Configurateur/>\r\n\r\n"
+        with open(self.result, "wb") as f:
+            f.write(earlier)
+        before = os.stat(self.result).st_mtime_ns
+        proc = self.start()
+        self.gateway.wait_browser(1)
+        self.x.click(self.window, *ANNULER)
+        self.assertEqual(self.finish(proc), 0)
+        with open(self.result, "rb") as f:
+            self.assertEqual(f.read(), earlier)
+        self.assertEqual(os.stat(self.result).st_mtime_ns, before)
+
+    def test_quote_error_keeps_the_dialog_and_the_second_press_succeeds(self):
+        self.gateway.script({"/index.php/Services/recuperation_valmora": [
+            {"status": 500},
+            {"body": '{"code": 200, "returnedObject": {"libelle": "Colonne 40 cm", "prixTotal": 310.00}}',
+             "headers": [["Content-Type", "application/json; charset=utf-8"]]}]})
+        proc = self.start(play_user=WORKED_EXAMPLE)
+        self.retrieve()
+        box = self.x.wait_window("^Configurateur Valmora$")
+        self.assertTrue(self.x.windows("^Veltrano - Configurateur vestiora$"), "the dialog stays open")
+        self.assertFalse(os.path.exists(self.result))
+        self.x.press_return(box)
+        time.sleep(0.3)
+        self.x.click(self.window, *RECUPERER)
+        self.assertEqual(self.finish(proc), 0, self.stderr)
+        self.assertIn("Le serveur %s a répondu : HTTP/1.1 500 Internal Server Error" % ARGS.gateway_host, self.stderr)
+        with open(self.result, "rb") as f:
+            data = f.read()
+        self.assertIn(b"<Libelle>Colonne 40 cm</Libelle>", data)
+        self.assertIn(b"<PrixTotal>310.00</PrixTotal>", data)
+
+
+def free_port():
+    import socket
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_port(port, timeout=10):
+    import socket
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        with socket.socket() as s:
+            if s.connect_ex(("127.0.0.1", port)) == 0:
+                return
+        time.sleep(0.05)
+    raise AssertionError("port %d does not answer" % port)
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--gateway-host", required=True)
+    ARGS, rest = parser.parse_known_args()
+    try:
+        XDisplay()
+        enter_private_namespace()
+    except SkipTest as e:
+        print("SKIPPED:", e)
+        sys.exit(77)
+    unittest.main(argv=[sys.argv[0], "-v", *rest])
+
+
+if __name__ == "__main__":
+    main()
