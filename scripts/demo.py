@@ -60,7 +60,7 @@ def main():
     parser.add_argument("--build", required=True)
     parser.add_argument("--port", type=int, default=8443)
     args = parser.parse_args()
-    exe = os.path.join(args.build, "src", "Module_Valmora")
+    exe = os.path.join(args.build, "src", "Module_Valmora_demo")
     work = tempfile.mkdtemp(prefix="valmora_demo_")
     config = os.path.join(work, "config.ini")
     result = os.path.join(work, "retour.xml")

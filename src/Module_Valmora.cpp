@@ -14,6 +14,21 @@ namespace {
 constexpr const char *kParameterMessage =
     "Configurateur Valmora - Verifiez vos paramètres !\n1. Fichier temp.\n2. Fichier config.";
 
+// The shipped module talks to the built-in gateway with the usual time-outs. Build
+// variants of this file (the demo, the failure tests) aim it elsewhere or wait less.
+GatewayEndpoint builtInEndpoint()
+{
+    GatewayEndpoint endpoint;
+#ifdef VALMORA_VARIANT_HOST
+    endpoint.host = VALMORA_VARIANT_HOST;
+#endif
+#ifdef VALMORA_VARIANT_TIMEOUT_S
+    endpoint.limits.connectTimeout = std::chrono::seconds(VALMORA_VARIANT_TIMEOUT_S);
+    endpoint.limits.stallTimeout = std::chrono::seconds(VALMORA_VARIANT_TIMEOUT_S);
+#endif
+    return endpoint;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -27,7 +42,7 @@ int main(int argc, char *argv[])
             platform::showMessage(QString::fromUtf8(kParameterMessage));
             return 0;
         }
-        TFicheConfigurateurRecupDevis dialog;
+        TFicheConfigurateurRecupDevis dialog(nullptr, builtInEndpoint());
         FicheConfigurateurRecupDevis = &dialog;
         dialog.setFichierTemp(arguments[0]);
         dialog.setFichierConfig(arguments[1]);
