@@ -136,8 +136,9 @@ TEST(QuoteReplyPictureTest, PictureIsReadWhereItLiesOrUnescaped)
 TEST(QuoteReplyRefusalTest, RepliesThatCannotBeReadAreErrors)
 {
     const std::pair<const char *, const char *> cases[] = {
-        {"", "ce n'est pas"},
-        {"pas du JSON", "ce n'est pas"},
+        {"", "ce n'est pas du JSON valide."},
+        {"pas du JSON", "ce n'est pas du JSON valide."},
+        {"<html>Erreur</html>", "ce n'est pas du JSON valide."},
         {"[1, 2]", "ce n'est pas un objet JSON."},
         {"\"texte\"", "ce n'est pas un objet JSON."},
         {R"({"returnedObject":{}})", "le membre code est absent."},

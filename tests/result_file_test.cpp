@@ -94,6 +94,18 @@ TEST(ResultFileTest, EveryLineEndsWithCrLfAndTheFileWithAnEmptyLine)
                  "ligne 1\nligne 2\nligne 3\nligne 4");
 }
 
+TEST(ResultFileTest, LineBreaksKeptInsideADocumentTypeBecomeCrLfToo)
+{
+    const std::string bytes =
+        gateway::resultFileBytes("<!DOCTYPE Configurateur [\r<!ENTITY e \"x\">\r\n]>\r<Configurateur/>", {});
+    EXPECT_NE(bytes.find("<!DOCTYPE Configurateur [\r\n<!ENTITY e \"x\">\r\n]>"), std::string::npos) << bytes;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\r') {
+            EXPECT_TRUE(i + 1 < bytes.size() && bytes[i + 1] == '\n') << "bare CR at " << i;
+        }
+    }
+}
+
 TEST(ResultFileTest, ReservedAndForeignCharactersReadBackUnchanged)
 {
     LigneDevis line;
@@ -166,6 +178,33 @@ TEST(ResultFileTest, NamesOutsideTheCodePageStayWellFormed)
     const std::string bytes = gateway::resultFileBytes("<Configurateur><Ωmega Ψ=\"v\">x</Ωmega></Configurateur>", {});
     const pugi::xml_document back = readBack(bytes, true);
     EXPECT_STREQ(back.child("Configurateur").first_child().name(), "_mega");
+}
+
+TEST(ResultFileTest, InstructionsOutsideTheCodePageStayWellFormed)
+{
+    // "?" here would end the instruction early: "<?pi a?>b?>".
+    const std::string bytes = gateway::resultFileBytes("<?pi a\xE2\x82\xB9>b?><?xml\xEF\xBB\xBF v='1'?><Configurateur/>", {});
+    EXPECT_NE(bytes.find("<?pi a_>b?>"), std::string::npos) << bytes;
+    EXPECT_NE(bytes.find("<?xml_ v='1'?>"), std::string::npos) << bytes;
+    pugi::xml_document back = readBack(bytes, true);
+    EXPECT_STREQ(back.first_child().attribute("encoding").value(), "ISO-8859-1");
+}
+
+TEST(ResultFileTest, LineGoesUnderTheElementNotAnInstructionOfTheSameName)
+{
+    LigneDevis line;
+    line.Libelle = "x";
+    const std::string bytes = gateway::resultFileBytes("<?Configurateur pi?><Configurateur><Project>P</Project></Configurateur>", line);
+    EXPECT_NE(bytes.find("<Project>P</Project>\r\n  <Libelle>x</Libelle>"), std::string::npos) << bytes;
+}
+
+TEST(ResultFileTest, QuotedGreaterThanInsideTheDocumentTypeDoesNotEndIt)
+{
+    const std::string bytes = gateway::resultFileBytes(
+        "<!DOCTYPE Configurateur SYSTEM \"a>b.dtd\"><Configurateur a=\"\xCE\xA9\"/>", {});
+    EXPECT_NE(bytes.find("<Configurateur a=\"&#x3A9;\">"), std::string::npos) << bytes;
+    pugi::xml_document back = readBack(bytes, true);
+    EXPECT_STREQ(back.child("Configurateur").attribute("a").value(), "\xCE\xA9");
 }
 
 TEST(ResultFileTest, ControlCharactersBecomeQuestionMarks)

@@ -67,6 +67,15 @@ TEST(TokenReplyTest, ReadsTheThreeValuesInAnyOrderIgnoringExtras)
     }
 }
 
+TEST(TokenReplyTest, InstructionsNamedLikeElementsAreNotElements)
+{
+    const gateway::TokenReply reply = gateway::parseTokenReply(
+        "<?Configurateur x?><Configurateur><?Jeton y?><Jeton>T</Jeton><UrlConnexion>https://c</UrlConnexion>"
+        "</Configurateur>");
+    EXPECT_TRUE(reply.hasConfigurateur);
+    EXPECT_EQ(reply.Jeton, "T");
+}
+
 TEST(TokenReplyTest, TextIsKeptUntrimmedAndMissingChildIsEmpty)
 {
     const gateway::TokenReply reply =
@@ -99,7 +108,9 @@ TEST(TokenReplyTest, EmptyConnectionAddressIsReportedAndGatewayTextIsCut)
 
 TEST(TokenReplyTest, ReplyThatIsNotXmlThrows)
 {
-    for (const char *text : {"", "<html><body>Erreur</body>", "pas du XML", "<Configurateur><Jeton>"}) {
+    for (const char *text : {"", "<html><body>Erreur</body>", "pas du XML", "<Configurateur><Jeton>", "<a/><b/>",
+                             "<?pi x?><?xml version='1.0'?><a/>", "<!DOCTYPE a><!DOCTYPE b><a/>", "<a/><!DOCTYPE a>",
+                             "<!-- rien -->"}) {
         try {
             static_cast<void>(gateway::parseTokenReply(text));
             ADD_FAILURE() << "accepted: " << text;

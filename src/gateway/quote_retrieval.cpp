@@ -166,13 +166,13 @@ RetrievalDocument readRetrievalDocument(std::string_view text)
     pugi::xml_document document;
     loadXml(document, text, "Document de récupération");
     RetrievalDocument result;
-    const pugi::xml_node root = document.child("Configurateur");
+    const pugi::xml_node root = firstElement(document, "Configurateur");
     if (!root)
         return result;
     result.hasConfigurateur = true;
-    result.Jeton = elementText(root.child("Jeton"));
-    result.Passerelle = elementText(root.child("Passerelle"));
-    result.Project = elementText(root.child("Project"));
+    result.Jeton = elementText(firstElement(root, "Jeton"));
+    result.Passerelle = elementText(firstElement(root, "Passerelle"));
+    result.Project = elementText(firstElement(root, "Project"));
     return result;
 }
 
@@ -190,9 +190,12 @@ QuoteReply parseQuoteReply(std::string &body)
     json::parser parser;
     json::document document;
     check(parser.iterate(simdjson::padded_string_view(body.data(), body.size(), body.capacity())).get(document));
-    json::object root;
-    if (document.get_object().get(root) != simdjson::SUCCESS)
+    json::json_type rootType{};
+    check(document.type().get(rootType));
+    if (rootType != json::json_type::object)
         invalidReply("ce n'est pas un objet JSON.");
+    json::object root;
+    check(document.get_object().get(root));
 
     QuoteReply reply;
     bool hasCode = false;

@@ -13,8 +13,6 @@
 namespace gateway {
 namespace {
 
-constexpr unsigned kParseOptions = pugi::parse_full | pugi::parse_ws_pcdata_single;
-
 // Line breaks as LF only; C0 controls that XML 1.0 cannot carry become '?'.
 std::string cleanValue(std::string_view value)
 {
@@ -84,7 +82,7 @@ void appendReference(std::string &out, char32_t codePoint)
     out += buffer.data();
 }
 
-// UTF-8 serialised XML (LF line breaks) to Windows-1252 bytes with CR LF line breaks.
+// UTF-8 serialised XML to Windows-1252 bytes with CR LF line breaks.
 std::string toWindows1252(std::string_view xml)
 {
     std::string out;
@@ -92,6 +90,7 @@ std::string toWindows1252(std::string_view xml)
     Context context = Context::Text;
     char quote = '"';
     int doctypeDepth = 0;
+    char doctypeQuote = 0;
     const auto at = [&](std::size_t i, std::string_view s) { return xml.substr(i, s.size()) == s; };
 
     for (std::size_t i = 0; i < xml.size();) {
@@ -103,10 +102,10 @@ std::string toWindows1252(std::string_view xml)
                 out += static_cast<char>(byte);
             else if (context == Context::Text || context == Context::AttributeValue)
                 appendReference(out, cp);
-            else if (context == Context::Markup)
-                out += '_'; // keeps a name a name
-            else
+            else if (context == Context::Comment || context == Context::CData)
                 out += '?';
+            else
+                out += '_'; // keeps a name a name, and cannot end an instruction early
             continue;
         }
         switch (context) {
@@ -161,13 +160,28 @@ std::string toWindows1252(std::string_view xml)
             }
             break;
         case Context::Doctype:
-            if (c == '[')
+            // Quoted literals may hold '>' or brackets.
+            if (doctypeQuote != 0) {
+                if (c == doctypeQuote)
+                    doctypeQuote = 0;
+            } else if (c == '"' || c == '\'') {
+                doctypeQuote = c;
+            } else if (c == '[') {
                 ++doctypeDepth;
-            else if (c == ']')
+            } else if (c == ']') {
                 --doctypeDepth;
-            else if (c == '>' && doctypeDepth <= 0)
+            } else if (c == '>' && doctypeDepth <= 0) {
                 context = Context::Text;
+            }
             break;
+        }
+        // Every line break leaves as CR LF, whatever the node kept of the original ones
+        // (a document type keeps its text as written).
+        if (c == '\r') {
+            if (i + 1 >= xml.size() || xml[i + 1] != '\n')
+                out += "\r\n";
+            ++i;
+            continue;
         }
         if (c == '\n')
             out += '\r';
@@ -182,10 +196,10 @@ std::string toWindows1252(std::string_view xml)
 std::string resultFileBytes(std::string_view retrievalDocument, const LigneDevis &line)
 {
     pugi::xml_document document;
-    loadXml(document, retrievalDocument, "Document de récupération", kParseOptions);
+    loadXml(document, retrievalDocument, "Document de récupération");
     cleanTree(document);
     setDeclaration(document);
-    if (pugi::xml_node root = document.child("Configurateur"))
+    if (pugi::xml_node root = firstElement(document, "Configurateur"))
         appendLine(root, line);
 
     std::ostringstream xml;

@@ -39,14 +39,14 @@ TokenReply parseTokenReply(std::string_view xml)
     pugi::xml_document document;
     loadXml(document, xml, "Réponse de la passerelle");
     TokenReply reply;
-    const pugi::xml_node root = document.child("Configurateur");
+    const pugi::xml_node root = firstElement(document, "Configurateur");
     reply.gatewayText = allText(document.document_element());
     if (!root)
         return reply;
     reply.hasConfigurateur = true;
-    reply.Jeton = elementText(root.child("Jeton"));
-    reply.UrlConnexion = elementText(root.child("UrlConnexion"));
-    reply.UrlRecuperation = elementText(root.child("UrlRecuperation"));
+    reply.Jeton = elementText(firstElement(root, "Jeton"));
+    reply.UrlConnexion = elementText(firstElement(root, "UrlConnexion"));
+    reply.UrlRecuperation = elementText(firstElement(root, "UrlRecuperation"));
     return reply;
 }
 
