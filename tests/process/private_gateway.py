@@ -9,6 +9,7 @@ records what the module hands to the browser and can play the user's part.
 import json
 import os
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -76,10 +77,9 @@ class PrivateGateway:
         self.certs = os.path.join(workdir, "certs")
         subprocess.run([MAKE_CERTS, self.certs, gateway_host], check=True)
         subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
-        hosts = os.path.join(workdir, "hosts")
-        with open(hosts, "w") as f:
-            f.write("127.0.0.1 localhost %s\n::1 localhost\n" % gateway_host)
-        subprocess.run(["mount", "--bind", hosts, "/etc/hosts"], check=True)
+        self.hosts = os.path.join(workdir, "hosts")
+        self.map_host("127.0.0.1")
+        subprocess.run(["mount", "--bind", self.hosts, "/etc/hosts"], check=True)
 
         self.bin = os.path.join(workdir, "bin")
         install_fake_browser(self.bin)
@@ -92,6 +92,14 @@ class PrivateGateway:
             args.append("--http-page")
         self.proc = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         self.ports = json.loads(self.proc.stdout.readline())
+
+    def map_host(self, address):
+        """Points the gateway host at `address` (None: the name does not resolve)."""
+        # Rewritten in place: /etc/hosts is a bind mount of this very file.
+        with open(self.hosts, "w") as f:
+            f.write("127.0.0.1 localhost\n::1 localhost\n")
+            if address is not None:
+                f.write("%s %s\n" % (address, self.host))
 
     def close(self):
         self.proc.stdin.close()
@@ -142,6 +150,22 @@ class PrivateGateway:
                 return lines
             time.sleep(0.05)
         raise AssertionError("the browser was not opened (log: %r)" % self.browser_lines())
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_port(port, timeout=10):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        with socket.socket() as s:
+            if s.connect_ex(("127.0.0.1", port)) == 0:
+                return
+        time.sleep(0.05)
+    raise AssertionError("port %d does not answer" % port)
 
 
 def new_workdir():

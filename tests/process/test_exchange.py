@@ -18,7 +18,7 @@ import zlib
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "gateway_standin"))
-from private_gateway import PrivateGateway, enter_private_namespace, new_workdir  # noqa: E402
+from private_gateway import PrivateGateway, enter_private_namespace, free_port, new_workdir, wait_port  # noqa: E402
 from xsession import SkipTest, XDisplay, wait_exit  # noqa: E402
 import standin  # noqa: E402
 
@@ -215,24 +215,6 @@ class ExchangeTest(unittest.TestCase):
             data = f.read()
         self.assertIn(b"<Libelle>Colonne 40 cm</Libelle>", data)
         self.assertIn(b"<PrixTotal>310.00</PrixTotal>", data)
-
-
-def free_port():
-    import socket
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def wait_port(port, timeout=10):
-    import socket
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        with socket.socket() as s:
-            if s.connect_ex(("127.0.0.1", port)) == 0:
-                return
-        time.sleep(0.05)
-    raise AssertionError("port %d does not answer" % port)
 
 
 def main():

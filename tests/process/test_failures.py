@@ -1,0 +1,442 @@
+"""The failure table: every bad input we can think of, against the real executable.
+
+Each row names a scenario and what must follow: the French message the user sees, whether
+the dialog stays open or closes, and always that no result file is created or changed,
+that nothing else appears in the result folder, and that neither the message nor
+anything the module printed contains a password. Runs in a private network and mount
+namespace where the gateway host maps to stand-ins and bare listeners on 127.0.0.x:443.
+"""
+
+import argparse
+import base64
+import json
+import os
+import shutil
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+import zlib
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "gateway_standin"))
+from private_gateway import (STANDIN, PrivateGateway, enter_private_namespace, free_port,  # noqa: E402
+                             new_workdir, wait_port)
+from xsession import SkipTest, XDisplay, wait_exit  # noqa: E402
+import standin  # noqa: E402
+
+ARGS = None
+PASSWORD = "S3cret&Mot#Passe"
+PROXY_PASSWORD = "Pr0xy-Secr3t"
+RECUPERER = (22 + 62, 158 + 25)
+ANNULER = (202 + 62, 158 + 25)
+DIALOG_SIZE = (351, 234)
+TOKEN = "/index.php/Services/jeton"
+DOCUMENT = "/recuperation"
+QUOTE = "/index.php/Services/recuperation_valmora"
+
+# Where the gateway host points for the rows that need another server.
+NOBODY, UNTRUSTED, OTHER_HOST, CUT, SILENT = "127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5", "127.0.0.6"
+
+
+def png(width, height):
+    return standin.png_bytes(width, height, (120, 90, 60))
+
+
+def png_claiming(width, height):
+    """A tiny valid PNG whose header claims another size."""
+    data = bytearray(png(4, 4))
+    ihdr = struct.pack(">II", width, height) + bytes(data[24:29])
+    data[16:29] = ihdr
+    data[29:33] = struct.pack(">I", zlib.crc32(b"IHDR" + ihdr))
+    return bytes(data)
+
+
+def b64(data):
+    return base64.b64encode(data).decode()
+
+
+def document(project="P-1"):
+    return {"body": "<Configurateur><Jeton>T</Jeton><Passerelle>vestiora</Passerelle>"
+                    "<Project>%s</Project></Configurateur>" % project}
+
+
+def quote(returned='{"libelle": "Meuble", "prixTotal": 10.00, "imageB64Ligne": "%s"}' % b64(png(8, 6))):
+    return {"body": '{"code": 200, "returnedObject": %s}' % returned}
+
+
+def token(connexion="@BASE@/configurateur?jeton=T", recuperation="@BASE@/recuperation?jeton=T"):
+    return {"body": "<Configurateur><Jeton>T</Jeton><UrlConnexion>%s</UrlConnexion>"
+                    "<UrlRecuperation>%s</UrlRecuperation></Configurateur>" % (connexion, recuperation)}
+
+
+def retrieval(quote_reply, project="P-1"):
+    return {DOCUMENT: [document(project)], QUOTE: [quote_reply]}
+
+
+class Row:
+    """One scenario. `phase`: the message comes on "activation" or after "retrieval"."""
+
+    def __init__(self, name, phase, fragment, stays_open=True, routes=None, host_ip="127.0.0.1",
+                 config=None, proxy=None, result="file", short_timeouts=False, succeeds=False):
+        self.name = name
+        self.phase = phase
+        self.fragment = fragment
+        self.stays_open = stays_open
+        self.routes = routes or {}
+        self.host_ip = host_ip
+        self.config = config
+        self.proxy = proxy
+        self.result = result
+        self.short_timeouts = short_timeouts
+        self.succeeds = succeeds
+
+
+def config_text(version="1"):
+    return ("[General]\r\nVersion=%s\r\nConfigurateur=vestiora\r\n[Utilisateur]\r\n"
+            "Identifiant=jeanne.morel@exemple.fr\r\nMotDePasse=%s\r\n" % (version, PASSWORD)).encode("cp1252")
+
+
+def garbage(size):
+    state = 12345
+    out = bytearray()
+    while len(out) < size:
+        state = (1103515245 * state + 12345) & 0x7FFFFFFF
+        out += struct.pack("<I", state)
+    return bytes(out[:size])
+
+
+HOST = "passerelle.valmora.fr"  # replaced by --gateway-host in main()
+
+ROWS = [
+    # The token request, on activation.
+    Row("gateway unreachable", "activation", "Connexion impossible au serveur {host}", host_ip=NOBODY),
+    Row("host name that does not resolve", "activation", "Serveur {host} introuvable : le nom d'hôte est inconnu.",
+        host_ip=None),
+    Row("certificate untrusted", "activation", "le certificat du serveur n'est pas reconnu", host_ip=UNTRUSTED),
+    Row("certificate for another host", "activation", "le certificat du serveur n'est pas reconnu",
+        host_ip=OTHER_HOST),
+    Row("TLS handshake cut", "activation", "la négociation TLS a échoué", host_ip=CUT),
+    Row("server accepts and never answers", "activation", "ne répond pas : connexion impossible en 2 s",
+        host_ip=SILENT, short_timeouts=True),
+    Row("token reply stalls", "activation", "ne répond plus : aucune donnée reçue depuis 2 s",
+        routes={TOKEN: [{"hang": 30}]}, short_timeouts=True),
+    Row("token 404", "activation", "Le serveur {host} a répondu : HTTP/1.1 404 Not Found",
+        routes={TOKEN: [{"status": 404}]}),
+    Row("token 500", "activation", "Le serveur {host} a répondu : HTTP/1.1 500 Internal Server Error",
+        routes={TOKEN: [{"status": 500}]}),
+    Row("redirect loop", "activation", "Trop de redirections depuis le serveur {host}",
+        routes={TOKEN: [{"status": 302, "headers": [["Location", TOKEN + "?boucle=1"]]}]}),
+    Row("redirect to a file address", "activation", "ni http ni https",
+        routes={TOKEN: [{"status": 302, "headers": [["Location", "file:///etc/passwd"]]}]}),
+    Row("body cut short", "activation", "Réponse incomplète du serveur {host}",
+        routes={TOKEN: [{"body": "<Configurateur>", "content_length": 4096}]}),
+    Row("reply over the size cap, streamed", "activation", "trop volumineuse (plus de 256 Mio)",
+        routes={TOKEN: [{"stream": (256 << 20) + 65536}]}),
+    Row("reply over the size cap, declared", "activation", "trop volumineuse (plus de 256 Mio)",
+        routes={TOKEN: [{"body": "", "content_length": 300 << 20}]}),
+    Row("token reply not XML", "activation", "Réponse de la passerelle illisible",
+        routes={TOKEN: [{"body": "<html><body>Maintenance</body>"}]}),
+    Row("token reply without Configurateur", "activation",
+        "Configurateur vestiora : GetJetonEtUrlsErreurs \nLa passerelle n'a pas renvoyé de réponse Configurateur.",
+        stays_open=False, routes={TOKEN: [{"body": "<Erreur>Identifiants %s refusés</Erreur>" % PASSWORD}]}),
+    Row("configurator page at a file address", "activation", "Adresse du configurateur refusée",
+        routes={TOKEN: [token(connexion="file:///etc/passwd")]}),
+    Row("proxy refusing the credentials", "activation", "refuse l'accès : identifiants refusés",
+        proxy={"password": "mauvais-" + PROXY_PASSWORD}),
+    Row("proxy refusing the tunnel", "activation", "a refusé la connexion (réponse 403)",
+        proxy={"connect_port": 8443}),
+    Row("proxy port 70000", "activation", "Port du proxy invalide : 70000.", proxy={"port": 70000}),
+    Row("configuration with binary garbage", "activation",
+        "Votre Configurateur  est en Version 1 et devrait être en Version 0.", stays_open=False,
+        config=garbage(64 << 10)),
+    Row("configuration of 50 MB", "activation", None, config=config_text() + garbage(50 << 20)),
+    Row("configuration missing", "activation", "n'est pas configuré. Le fichier : ", stays_open=False,
+        config="missing"),
+    Row("configuration of another version", "activation",
+        "Votre Configurateur vestiora est en Version 1 et devrait être en Version 2.", stays_open=False,
+        config=config_text("2")),
+    # "Récupérer le devis".
+    Row("no retrieval address", "retrieval", "Aucune adresse à interroger",
+        routes={TOKEN: [token(recuperation="")]}),
+    Row("retrieval document 404", "retrieval", "a répondu : HTTP/1.1 404 Not Found",
+        routes={DOCUMENT: [{"status": 404}]}),
+    Row("retrieval document 500", "retrieval", "a répondu : HTTP/1.1 500 Internal Server Error",
+        routes={DOCUMENT: [{"status": 500}]}),
+    Row("retrieval document not XML", "retrieval", "Document de récupération illisible",
+        routes={DOCUMENT: [{"body": "Projet: P-1"}]}),
+    Row("quote 404", "retrieval", "a répondu : HTTP/1.1 404 Not Found",
+        routes=retrieval({"status": 404})),
+    Row("quote 500", "retrieval", "a répondu : HTTP/1.1 500 Internal Server Error",
+        routes=retrieval({"status": 500})),
+    Row("quote stalls", "retrieval", "ne répond plus : aucune donnée reçue depuis 2 s",
+        routes=retrieval({"hang": 30}), short_timeouts=True),
+    Row("quote reply not JSON", "retrieval", "Réponse du service de devis invalide : ce n'est pas du JSON valide.",
+        routes=retrieval({"body": "<html>Erreur</html>"})),
+    Row("JSON without code", "retrieval", "le membre code est absent.",
+        routes=retrieval({"body": '{"returnedObject": {}}'})),
+    Row("returnedObject null", "retrieval", "returnedObject n'est pas un objet", routes=retrieval(quote("null"))),
+    Row("returnedObject a string", "retrieval", "returnedObject n'est pas un objet",
+        routes=retrieval(quote('"texte"'))),
+    Row("returnedObject an array", "retrieval", "returnedObject n'est pas un objet",
+        routes=retrieval(quote('[{"libelle": "x"}]'))),
+    Row("picture not base64", "retrieval", "Image de la ligne illisible : caractère invalide",
+        routes=retrieval(quote('{"imageB64Ligne": "ceci n\'est pas du base64 !"}'))),
+    Row("truncated PNG", "retrieval", "Image de la ligne illisible",
+        routes=retrieval(quote('{"imageB64Ligne": "%s"}' % b64(png(64, 64)[:300])))),
+    Row("PNG claiming 30000 x 30000", "retrieval", "Image de la ligne trop grande : 30000 × 30000 pixels",
+        routes=retrieval(quote('{"imageB64Ligne": "%s"}' % b64(png_claiming(30000, 30000))))),
+    Row("result folder missing", "retrieval", "le dossier n'existe pas.", routes=retrieval(quote()),
+        result="missing folder"),
+    Row("result file read-only", "retrieval", "le fichier est en lecture seule.", routes=retrieval(quote()),
+        result="read-only"),
+    Row("result path is a folder", "retrieval", "c'est un dossier.", routes=retrieval(quote()), result="folder"),
+    Row("project ../../x stays in the result folder", "retrieval", None, stays_open=False,
+        routes=retrieval(quote(), project="../../x"), succeeds=True),
+]
+
+
+class Listener:
+    """A bare TCP port: "close" hangs up at once, "silent" accepts and never answers."""
+
+    def __init__(self, address, mode):
+        self.sock = socket.socket()
+        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.sock.bind((address, 443))
+        self.sock.listen(16)
+        self.held = []
+        threading.Thread(target=self.run, args=(mode,), daemon=True).start()
+
+    def run(self, mode):
+        while True:
+            try:
+                conn, _ = self.sock.accept()
+            except OSError:
+                return
+            if mode == "close":
+                conn.close()
+            else:
+                self.held.append(conn)
+
+
+class FailureTable(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.work = new_workdir()
+        cls.gateway = PrivateGateway(HOST, cls.work)
+        certs = cls.gateway.certs
+        cls.extra = [subprocess.Popen([sys.executable, STANDIN, "--cert", os.path.join(certs, name + ".pem"),
+                                       "--key", os.path.join(certs, name + ".key"), "--host", address,
+                                       "--port", "443", "--watch-stdin"],
+                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+                     for name, address in (("selfsigned", UNTRUSTED), ("otherhost", OTHER_HOST))]
+        for proc in cls.extra:
+            proc.stdout.readline()
+        cls.listeners = [Listener(CUT, "close"), Listener(SILENT, "silent")]
+        # Copies of the executables, so that a proxy settings file beside them touches nothing shared.
+        cls.programs = os.path.join(cls.work, "programme")
+        os.makedirs(cls.programs)
+        for exe in (ARGS.exe, ARGS.short_exe):
+            shutil.copy2(exe, cls.programs)
+        cls.x = XDisplay().__enter__()
+        cls.report = []
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.x.__exit__(None, None, None)
+        for proc in cls.extra:
+            proc.stdin.close()
+            proc.terminate()
+            proc.wait()
+            proc.stdout.close()
+        cls.gateway.close()
+        if ARGS.report:
+            with open(ARGS.report, "w") as f:
+                f.write("| Scenario | Message shown | Dialog |\n|---|---|---|\n")
+                for name, message, outcome in cls.report:
+                    f.write("| %s | %s | %s |\n" % (name, message.replace("\n", " ").replace("|", "\\|"), outcome))
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def test_failure_table(self):
+        for row in ROWS:
+            with self.subTest(row=row.name):
+                self.run_row(row)
+
+    # One row -------------------------------------------------------------------------
+
+    def run_row(self, row):
+        self.gateway.reset()
+        self.gateway.script(row.routes)
+        self.gateway.map_host(row.host_ip)
+        case = tempfile.mkdtemp(prefix="row_", dir=self.work)
+        results = os.path.join(case, "resultats")
+        os.makedirs(results)
+        result = self.prepare_result(results, row.result)
+        config = self.prepare_config(case, row.config)
+        exe_name = os.path.basename(ARGS.short_exe if row.short_timeouts else ARGS.exe)
+        exe = os.path.join(self.programs, exe_name)
+        proxy = self.prepare_proxy(exe, row.proxy)
+        before = snapshot(results)
+        log_path = os.path.join(case, "sortie.log")
+        try:
+            with open(log_path, "w") as log:
+                proc = subprocess.Popen([exe, result, config], env=self.x.env(self.gateway.env()),
+                                        stdout=log, stderr=log)
+            outcome = self.drive(row, proc, log_path)
+        finally:
+            if proxy is not None:
+                proxy.terminate()
+                proxy.wait()
+            ini = os.path.splitext(exe)[0] + ".ini"
+            if os.path.exists(ini):
+                os.remove(ini)
+        with open(log_path, encoding="utf-8", errors="replace") as f:
+            printed = f.read()
+        message = printed.split("Module_Valmora: ", 1)[1].strip() if "Module_Valmora: " in printed else ""
+        self.report.append((row.name, message or "(aucun)", outcome))
+        self.assertNotIn(PASSWORD, printed)
+        self.assertNotIn(PROXY_PASSWORD, printed)
+        if row.fragment is not None:
+            self.assertIn(row.fragment.format(host=HOST), message)
+        if row.succeeds:
+            self.check_success(results, result)
+        else:
+            self.assertEqual(snapshot(results), before, "the result folder changed")
+
+    def drive(self, row, proc, log_path):
+        """Plays the user's part; returns what became of the dialog."""
+        if row.phase == "retrieval" or row.fragment is None:
+            window = self.x.wait_window("^Veltrano - Configurateur vestiora$")
+            self.gateway.wait_browser(1)
+            time.sleep(0.2)
+            if row.phase == "retrieval":
+                self.x.click(window, *RECUPERER)
+        if row.succeeds:
+            self.assertEqual(wait_exit(proc, timeout=30)[0], 0)
+            return "fermé (devis écrit)"
+        if row.fragment is not None:
+            wait_for_text(log_path, "Module_Valmora: ", timeout=40)
+            self.dismiss_message()
+        if not row.stays_open:
+            self.assertEqual(wait_exit(proc, timeout=15)[0], 0)
+            return "fermé"
+        window = self.x.wait_window("^Veltrano - Configurateur vestiora$", timeout=5)
+        self.assertIsNone(proc.poll(), "the dialog stays open")
+        self.x.click(window, *ANNULER)
+        self.assertEqual(wait_exit(proc, timeout=15)[0], 0)
+        return "reste ouvert"
+
+    def dismiss_message(self):
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline:
+            for window in self.x.windows("^Configurateur Valmora$"):
+                if self.x.geometry(window)[2:] != DIALOG_SIZE:
+                    self.x.press_return(window)
+                    time.sleep(0.2)
+                    return
+            time.sleep(0.05)
+        raise AssertionError("no message box to dismiss")
+
+    def check_success(self, results, result):
+        names = sorted(os.listdir(results))
+        self.assertEqual(names, [".._.._x.bmp", "retour.xml"])
+        with open(result, "rb") as f:
+            self.assertIn(("<Image>%s</Image>" % os.path.join(results, ".._.._x.bmp")).encode(), f.read())
+        self.assertFalse(os.path.exists(os.path.join(results, "..", "..", "x.bmp")))
+
+    # Set-up pieces --------------------------------------------------------------------
+
+    @staticmethod
+    def prepare_result(results, kind):
+        result = os.path.join(results, "retour.xml")
+        if kind == "missing folder":
+            return os.path.join(results, "absent", "retour.xml")
+        if kind == "read-only":
+            with open(result, "wb") as f:
+                f.write(b"<?xml version=\"1.0\"?>\r\n<Configurateur/>\r\n\r\n")
+            os.chmod(result, 0o444)
+        if kind == "folder":
+            os.makedirs(result)
+        return result
+
+    @staticmethod
+    def prepare_config(case, content):
+        path = os.path.join(case, "config.ini")
+        if content == "missing":
+            return path
+        with open(path, "wb") as f:
+            f.write(content if content is not None else config_text())
+        return path
+
+    def prepare_proxy(self, exe, proxy):
+        if proxy is None:
+            return None
+        port = free_port()
+        conf = os.path.join(self.work, "tinyproxy.conf")
+        with open(conf, "w") as f:
+            f.write("Port %d\nListen 127.0.0.1\nTimeout 60\nLogLevel Critical\nBasicAuth agent %s\n"
+                    "User root\nGroup root\n" % (port, PROXY_PASSWORD))
+            if "connect_port" in proxy:
+                f.write("ConnectPort %d\n" % proxy["connect_port"])
+        with open(os.path.splitext(exe)[0] + ".ini", "w", newline="\r\n") as f:
+            f.write("[Proxy]\nBasicAuthentication=1\nProxyServer=127.0.0.1\nProxyPort=%d\n"
+                    "ProxyUsername=agent\nProxyPassword=%s\n" % (proxy.get("port", port),
+                                                                 proxy.get("password", PROXY_PASSWORD)))
+        process = subprocess.Popen(["tinyproxy", "-d", "-c", conf], stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+        wait_port(port)
+        return process
+
+
+def snapshot(folder):
+    """Names, sizes and contents under `folder`."""
+    state = {}
+    for root, dirs, files in os.walk(folder):
+        for name in dirs + files:
+            path = os.path.join(root, name)
+            if os.path.isfile(path):
+                with open(path, "rb") as f:
+                    state[os.path.relpath(path, folder)] = f.read()
+            else:
+                state[os.path.relpath(path, folder)] = "<dossier>"
+    return state
+
+
+def wait_for_text(path, text, timeout):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        with open(path, encoding="utf-8", errors="replace") as f:
+            if text in f.read():
+                time.sleep(0.1)  # the rest of the message
+                return
+        time.sleep(0.05)
+    raise AssertionError("no message shown")
+
+
+def main():
+    global ARGS, HOST
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--short-exe", required=True)
+    parser.add_argument("--gateway-host", required=True)
+    parser.add_argument("--report", help="writes the table as run, in markdown")
+    ARGS, rest = parser.parse_known_args()
+    HOST = ARGS.gateway_host
+    try:
+        XDisplay()
+        enter_private_namespace()
+        if shutil.which("tinyproxy") is None:
+            raise SkipTest("tinyproxy is missing")
+    except SkipTest as e:
+        print("SKIPPED:", e)
+        sys.exit(77)
+    unittest.main(argv=[sys.argv[0], "-v", *rest])
+
+
+if __name__ == "__main__":
+    main()
