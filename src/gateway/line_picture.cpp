@@ -5,20 +5,18 @@
 
 #include <QBuffer>
 #include <QByteArray>
-#include <QFile>
 #include <QImage>
 #include <QImageReader>
-#include <QImageWriter>
 
 #include <openssl/evp.h>
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include <unistd.h>
 
@@ -281,89 +279,98 @@ unsigned overWhite(unsigned channel, unsigned alpha) noexcept
     return (channel * alpha + 255U * (255U - alpha) + 127U) / 255U;
 }
 
-// Qt's BMP writer stores 32-bit pictures as 24-bit but simply drops alpha, and keeps
-// 8-bit pictures 8-bit: bring everything to RGB32 with transparency laid over white.
-void flattenOverWhite(QImage &image)
+// Pictures of fewer than 32 bits per pixel (palette, grey, 16-bit channels) are brought
+// to 32 bits once; the common RGB32 and ARGB32 pictures are used as decoded.
+void toThirtyTwoBits(QImage &image)
 {
     const QImage::Format format = image.format();
     if (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32
         && format != QImage::Format_ARGB32_Premultiplied)
         image.convertTo(image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+}
 
-    const bool premultiplied = image.format() == QImage::Format_ARGB32_Premultiplied;
-    if (image.format() != QImage::Format_RGB32) {
-        const int width = image.width();
-        for (int y = 0; y < image.height(); ++y) {
-            auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-            for (int x = 0; x < width; ++x) {
-                const QRgb pixel = line[x];
-                const auto alpha = static_cast<unsigned>(qAlpha(pixel));
-                if (alpha == 255U)
-                    continue;
-                const auto red = static_cast<unsigned>(qRed(pixel));
-                const auto green = static_cast<unsigned>(qGreen(pixel));
-                const auto blue = static_cast<unsigned>(qBlue(pixel));
-                if (premultiplied) {
-                    const unsigned white = 255U - alpha;
-                    const auto lay = [white](unsigned channel) { return std::min(channel + white, 255U); };
-                    line[x] = 0xFF000000U | (lay(red) << 16) | (lay(green) << 8) | lay(blue);
-                } else {
-                    line[x] = 0xFF000000U | (overWhite(red, alpha) << 16) | (overWhite(green, alpha) << 8)
-                        | overWhite(blue, alpha);
-                }
+// One picture row as BMP stores it: blue, green, red, transparency laid over white.
+void toBgrRow(const QRgb *line, int width, QImage::Format format, unsigned char *out) noexcept
+{
+    for (int x = 0; x < width; ++x) {
+        const QRgb pixel = line[x];
+        auto red = static_cast<unsigned>(qRed(pixel));
+        auto green = static_cast<unsigned>(qGreen(pixel));
+        auto blue = static_cast<unsigned>(qBlue(pixel));
+        const auto alpha = static_cast<unsigned>(qAlpha(pixel));
+        if (format != QImage::Format_RGB32 && alpha != 255U) {
+            if (format == QImage::Format_ARGB32_Premultiplied) {
+                const unsigned white = 255U - alpha;
+                red = std::min(red + white, 255U);
+                green = std::min(green + white, 255U);
+                blue = std::min(blue + white, 255U);
+            } else {
+                red = overWhite(red, alpha);
+                green = overWhite(green, alpha);
+                blue = overWhite(blue, alpha);
             }
         }
+        out[0] = static_cast<unsigned char>(blue);
+        out[1] = static_cast<unsigned char>(green);
+        out[2] = static_cast<unsigned char>(red);
+        out += 3;
     }
-    image.reinterpretAsFormat(QImage::Format_RGB32);
 }
 
 // ---- file ----
 
-[[noreturn]] void writeFailed(const std::string &path, int error, const QString &detail)
+void putLittleEndian(unsigned char *at, std::uint32_t value, int bytes) noexcept
 {
-    throw ModuleError(platform::fileWriteMessage(path, error != 0 ? error : EIO), detail.toStdString());
+    for (int i = 0; i < bytes; ++i)
+        at[i] = static_cast<unsigned char>(value >> (8 * i));
 }
 
-std::uint32_t littleEndian(const unsigned char *bytes, int count) noexcept
+// The 54-byte header of a bottom-up 24-bit BMP: file header and BITMAPINFOHEADER.
+std::array<unsigned char, 54> bmpHeader(int width, int height, std::uint32_t imageBytes) noexcept
 {
-    std::uint32_t value = 0;
-    for (int i = count - 1; i >= 0; --i)
-        value = (value << 8) | bytes[i];
-    return value;
+    std::array<unsigned char, 54> header{};
+    header[0] = 'B';
+    header[1] = 'M';
+    putLittleEndian(&header[2], 54U + imageBytes, 4);   // file size
+    putLittleEndian(&header[10], 54U, 4);               // offset of the pixels
+    putLittleEndian(&header[14], 40U, 4);               // info header size
+    putLittleEndian(&header[18], static_cast<std::uint32_t>(width), 4);
+    putLittleEndian(&header[22], static_cast<std::uint32_t>(height), 4);
+    putLittleEndian(&header[26], 1U, 2);                // planes
+    putLittleEndian(&header[28], 24U, 2);               // bits per pixel
+    putLittleEndian(&header[34], imageBytes, 4);        // no compression
+    putLittleEndian(&header[38], 3780U, 4);             // 96 dots per inch
+    putLittleEndian(&header[42], 3780U, 4);
+    return header;
 }
 
-// What is renamed over the target must be the 24-bit picture the host expects.
-void checkWrittenHeader(const std::string &path, int descriptor, QSize size)
-{
-    std::array<unsigned char, 30> header{};
-    const ssize_t got = ::pread(descriptor, header.data(), header.size(), 0);
-    if (got < 0)
-        writeFailed(path, errno, QStringLiteral("reading back the header"));
-    const bool sound = static_cast<std::size_t>(got) == header.size() && header[0] == 'B' && header[1] == 'M'
-        && littleEndian(&header[18], 4) == static_cast<std::uint32_t>(size.width())
-        && littleEndian(&header[22], 4) == static_cast<std::uint32_t>(size.height())
-        && littleEndian(&header[28], 2) == 24U;
-    if (!sound)
-        throw ModuleError("Impossible d'écrire le fichier " + path + " : l'image n'a pas pu être écrite en 24 bits.");
-}
-
+// Written straight from the picture's rows, a block at a time: no second copy of the
+// picture, and one pass that also lays transparency over white.
 void writeBmp(const std::string &path, const QImage &image)
 {
+    const int width = image.width();
+    const int height = image.height();
+    const std::size_t rowBytes = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
+    const std::uint64_t imageBytes = static_cast<std::uint64_t>(rowBytes) * static_cast<std::uint64_t>(height);
+    if (imageBytes > 0xFFFFFFFFU - 54U)
+        throw ModuleError("Image de la ligne trop grande pour un fichier BMP.");
+
     platform::AtomicFile file(path);
-    {
-        QFile out;
-        errno = 0;
-        if (!out.open(file.descriptor(), QIODevice::WriteOnly, QFileDevice::DontCloseHandle))
-            writeFailed(path, errno, out.errorString());
-        QImageWriter writer(&out, "bmp");
-        errno = 0;
-        if (!writer.write(image))
-            writeFailed(path, errno, writer.errorString());
-        if (!out.flush() || out.error() != QFileDevice::NoError)
-            writeFailed(path, errno, out.errorString());
-        out.close();
+    const auto header = bmpHeader(width, height, static_cast<std::uint32_t>(imageBytes));
+    file.write(std::string_view(reinterpret_cast<const char *>(header.data()), header.size()));
+
+    constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
+    const std::size_t rowsPerBlock = std::max<std::size_t>(1, kBlockBytes / rowBytes);
+    std::vector<unsigned char> block(rowsPerBlock * rowBytes, 0);
+    std::size_t filled = 0;
+    for (int y = height - 1; y >= 0; --y) { // BMP rows go bottom-up
+        toBgrRow(reinterpret_cast<const QRgb *>(image.constScanLine(y)), width, image.format(),
+                 block.data() + filled * rowBytes);
+        if (++filled == rowsPerBlock || y == 0) {
+            file.write(std::string_view(reinterpret_cast<const char *>(block.data()), filled * rowBytes));
+            filled = 0;
+        }
     }
-    checkWrittenHeader(path, file.descriptor(), image.size());
     file.commit();
 }
 
@@ -378,7 +385,7 @@ bool SauverImageLigne(const std::string &path, std::string_view base64, const Pi
         const DecodedBytes bytes = decodeBase64(base64);
         image = readPicture(bytes, limits);
     } // the decoded bytes go before the picture is written
-    flattenOverWhite(image);
+    toThirtyTwoBits(image);
     writeBmp(path, image);
     return true;
 }

@@ -235,7 +235,7 @@ std::string linePicturePath(const std::string &resultPath, const std::string &pr
             c = '_';
     }
     if (name.find_first_not_of('.') == std::string::npos)
-        name = "_"; // "", "." and ".." name no file
+        name.assign(1, '_'); // "", "." and ".." name no file
     std::error_code ec;
     std::filesystem::path folder = std::filesystem::absolute(std::filesystem::path(resultPath), ec).parent_path();
     if (ec || folder.empty())
