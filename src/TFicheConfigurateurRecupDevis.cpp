@@ -14,6 +14,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPalette>
+#include <QPixmap>
 #include <QShowEvent>
 #include <QTimer>
 
@@ -87,11 +88,24 @@ void TFicheConfigurateurRecupDevis::placeLabels()
 void TFicheConfigurateurRecupDevis::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
-    // The activation sequence runs once per run, after the window is on screen.
-    if (!activationDone) {
-        activationDone = true;
-        QTimer::singleShot(0, this, [this] { ModuleApplication::runHandler([this] { FormActivate(); }); });
-    }
+    // Should no paint come (a hidden or minimised start), the sequence runs anyway.
+    QTimer::singleShot(500, this, &TFicheConfigurateurRecupDevis::scheduleActivation);
+}
+
+void TFicheConfigurateurRecupDevis::paintEvent(QPaintEvent *event)
+{
+    QDialog::paintEvent(event);
+    // The window is drawn before the token request blocks the event loop.
+    scheduleActivation();
+}
+
+// The activation sequence runs once per run, after the window is on screen.
+void TFicheConfigurateurRecupDevis::scheduleActivation()
+{
+    if (activationScheduled)
+        return;
+    activationScheduled = true;
+    QTimer::singleShot(0, this, [this] { ModuleApplication::runHandler([this] { FormActivate(); }); });
 }
 
 void TFicheConfigurateurRecupDevis::keyPressEvent(QKeyEvent *event)
@@ -170,6 +184,9 @@ void TFicheConfigurateurRecupDevis::showConfigurateurBranding()
     if (logo == nullptr)
         return;
     setWindowTitle(QStringLiteral("Veltrano - Configurateur ") + fromModuleText(Config.Configurateur));
+    // Loaded only when shown: reading a picture costs the first paint a few milliseconds.
+    logo->setPixmap(QPixmap(QStringLiteral(":/logos/") + fromModuleText(Config.Configurateur)
+                            + QStringLiteral(".png")));
     logo->setVisible(true);
 }
 

@@ -45,9 +45,11 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    void scheduleActivation();
     void FormActivate();
     void btnDevisRecupererClick();
     void btnAnnulerRecuperationClick();
@@ -73,7 +75,7 @@ private:
     std::string UrlConnexion;
     std::string UrlRecuperation;
     std::vector<std::string> Erreurs;
-    bool activationDone = false;
+    bool activationScheduled = false;
 };
 
 extern TFicheConfigurateurRecupDevis *FicheConfigurateurRecupDevis;

@@ -124,6 +124,51 @@ TEST_F(DialogTest, ActivationRunsOnceEvenWhenActivatedAgain)
     EXPECT_EQ(messages.size(), 1);
 }
 
+// Counts paint events, to tell what the user saw before the activation ran; can also
+// swallow them, as a window that never gets drawn.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool swallow = false;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() != QEvent::Paint)
+            return false;
+        ++paints;
+        return swallow;
+    }
+};
+
+TEST_F(DialogTest, ActivationWaitsUntilTheDialogHasBeenDrawn)
+{
+    writeConfig(config("2", "vestiora"));
+    PaintCounter counter;
+    int paintsBeforeActivation = -1;
+    onMessage = [&](const QString &) { paintsBeforeActivation = counter.paints; };
+    dialog = std::make_unique<TFicheConfigurateurRecupDevis>(nullptr, endpoint());
+    dialog->installEventFilter(&counter);
+    dialog->setFichierTemp(resultPath);
+    dialog->setFichierConfig(configPath);
+    dialog->show();
+    ASSERT_TRUE(waitFor([&] { return !messages.isEmpty(); }));
+    EXPECT_GE(paintsBeforeActivation, 1);
+}
+
+TEST_F(DialogTest, ActivationRunsEvenWhenNothingIsDrawn)
+{
+    writeConfig(config("2", "vestiora"));
+    PaintCounter counter;
+    counter.swallow = true;
+    dialog = std::make_unique<TFicheConfigurateurRecupDevis>(nullptr, endpoint());
+    dialog->installEventFilter(&counter);
+    dialog->setFichierTemp(resultPath);
+    dialog->setFichierConfig(configPath);
+    dialog->show();
+    EXPECT_TRUE(waitFor([&] { return !messages.isEmpty(); }, 3000));
+}
+
 // "Annuler" and the close box end the event loop and leave the result file as it was.
 class DialogClosingTest : public DialogHarness, public testing::WithParamInterface<const char *> {};
 
