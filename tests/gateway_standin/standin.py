@@ -130,6 +130,7 @@ class GatewayHandler(http.server.BaseHTTPRequestHandler):
             self.rfile.read(length)
         with self.state.lock:
             self.state.records.append({
+                "time": time.time(),
                 "method": self.command,
                 "path": parsed.path,
                 "query": parsed.query,
@@ -178,6 +179,9 @@ class GatewayHandler(http.server.BaseHTTPRequestHandler):
         time.sleep(reply.get("delay", 0))
         if "body_b64" in reply:
             body = base64.b64decode(reply["body_b64"])
+        elif "body_file" in reply:
+            with open(reply["body_file"], "rb") as f:
+                body = f.read()
         else:
             body = reply.get("body", "").replace("@BASE@", self.state.base).encode(reply.get("encoding", "utf-8"))
         self.send_response(reply.get("status", 200), reply.get("reason"))

@@ -1,0 +1,219 @@
+"""Runs the bench programs and prints one markdown table of medians with min and max.
+
+  start-up       exec of the shipped executable to its dialog painted, and to the token
+                 request received by the stand-in, beside a bare Qt dialog (under Xvfb)
+  retrieval      quote reply -> line values, BMP and result file, in-process, for four
+                 photo-like pictures, beside a floor of the fastest libraries
+  whole process  click -> result file and the peak resident memory of the module, for the
+                 4000 x 3000 PNG (a 31 MB reply), measured from outside
+
+The start-up and whole-process parts run the shipped executable in a private network
+namespace where the gateway host maps to the stand-in (as the whole-process tests do).
+"""
+
+import argparse
+import json
+import os
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tests", "process"))
+from private_gateway import PrivateGateway, enter_private_namespace, new_workdir  # noqa: E402
+from xsession import SkipTest, XDisplay  # noqa: E402
+
+RECUPERER = (22 + 62, 158 + 25)
+CONFIG = ("[General]\r\nVersion=1\r\nConfigurateur=vestiora\r\n[Utilisateur]\r\n"
+          "Identifiant=jeanne.morel@exemple.fr\r\nMotDePasse=bench\r\n")
+
+
+def summary(values):
+    return statistics.median(values), min(values), max(values)
+
+
+def cell(values, unit="ms"):
+    if not values:
+        return "—"
+    med, lo, hi = summary(values)
+    return "%.1f %s (%.1f–%.1f)" % (med, unit, lo, hi)
+
+
+def ratio(module, floor):
+    if not module or not floor:
+        return "—"
+    return "%.2f×" % (statistics.median(module) / statistics.median(floor))
+
+
+def retrieval(build, runs, sizes):
+    out = tempfile.mktemp(suffix=".json")
+    subprocess.run([os.path.join(build, "bench", "retrieval_bench"), "--runs", str(runs), "--sizes", sizes,
+                    "--json", out], check=True, stdout=subprocess.DEVNULL, env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
+    with open(out) as f:
+        results = json.load(f)
+    os.remove(out)
+    return results
+
+
+def write_config(folder):
+    path = os.path.join(folder, "config.ini")
+    with open(path, "w", newline="") as f:
+        f.write(CONFIG)
+    return path
+
+
+def stop(pid):
+    """Ends a program paint_timer started (it is not our child: we cannot wait for it)."""
+    os.kill(pid, signal.SIGTERM)
+    deadline = time.monotonic() + 5
+    while time.monotonic() < deadline and os.path.exists("/proc/%d" % pid):
+        with open("/proc/%d/stat" % pid) as f:
+            if f.read().split(") ")[1].startswith("Z"):
+                break
+        time.sleep(0.01)
+
+
+def startup(build, gateway, x, runs):
+    exe = os.path.join(build, "src", "Module_Valmora")
+    timer = os.path.join(build, "bench", "paint_timer")
+    bare = os.path.join(build, "bench", "bare_dialog")
+    work = tempfile.mkdtemp(prefix="valmora_bench_")
+    config = write_config(work)
+    painted, token, floor, text_floor = [], [], [], []
+    env = x.env(gateway.env())
+    programs = {"module": [exe, os.path.join(work, "retour.xml"), config], "bare": [bare], "text": [bare, "--text"]}
+    for _ in range(runs):
+        for program, args in programs.items():
+            gateway.reset()
+            out = subprocess.run([timer, "351", "234", "--", *args], env=env, capture_output=True, text=True,
+                                 check=True).stdout
+            info = json.loads(out)
+            if program == "module":
+                deadline = time.monotonic() + 10
+                records = []
+                while time.monotonic() < deadline and not records:
+                    records = [r for r in gateway.requests() if r["path"] == "/index.php/Services/jeton"]
+                    time.sleep(0.01)
+                if records:
+                    token.append((records[0]["time"] - info["exec_epoch"]) * 1000)
+            {"module": painted, "bare": floor, "text": text_floor}[program].append(info["painted_ms"])
+            stop(info["pid"])
+    return painted, token, floor, text_floor
+
+
+def whole_process(build, gateway, x, runs):
+    """Click -> result file and peak RSS, the real exchange with the 4000 x 3000 PNG."""
+    exe = os.path.join(build, "src", "Module_Valmora")
+    work = tempfile.mkdtemp(prefix="valmora_bench_")
+    reply = os.path.join(work, "reply.json")
+    subprocess.run([os.path.join(build, "bench", "retrieval_bench"), "--write-reply", "large-png", reply],
+                   check=True, env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
+    click_to_file, peak = [], []
+    for _ in range(runs):
+        gateway.reset()
+        gateway.script({
+            "/recuperation": [{"body": "<Configurateur><Jeton>T</Jeton><Passerelle>vestiora</Passerelle>"
+                                       "<Project>P-1042</Project></Configurateur>"}],
+            "/index.php/Services/recuperation_valmora": [
+                {"body_file": reply, "headers": [["Content-Type", "application/json; charset=utf-8"]]}],
+        })
+        result = os.path.join(work, "retour.xml")
+        if os.path.exists(result):
+            os.remove(result)
+        proc = subprocess.Popen([exe, result, write_config(work)], env=x.env(gateway.env()),
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        window = x.wait_window("^Veltrano - Configurateur vestiora$")
+        gateway.wait_browser(1)
+        time.sleep(0.3)
+        x.click(window, *RECUPERER)
+        clicked = time.monotonic()
+        while not os.path.exists(result) and time.monotonic() - clicked < 30:
+            time.sleep(0.001)
+        click_to_file.append((time.monotonic() - clicked) * 1000)
+        _, status, usage = os.wait4(proc.pid, 0)
+        proc.returncode = status
+        peak.append(usage.ru_maxrss / 1024.0)
+    return click_to_file, peak
+
+
+def print_table(startup_results, retrieval_results, process_results, runs):
+    lines = ["| Measure | Module | Floor | Ratio | Target |", "|---|---|---|---|---|"]
+    if startup_results:
+        painted, token, floor, text_floor = startup_results
+        lines.append("| Start-up: exec → dialog painted | %s | %s (bare Qt dialog) | **%s** | ≤ 1.15× |"
+                     % (cell(painted), cell(floor), ratio(painted, floor)))
+        lines.append("| &nbsp;&nbsp;beside a Qt dialog with the same labels and buttons | | %s | %s | |"
+                     % (cell(text_floor), ratio(painted, text_floor)))
+        lines.append("| Start-up: exec → token request received | %s | — | — | |" % cell(token))
+    for result in retrieval_results:
+        module, floor = result["module"], result["floor"]
+        target = "≤ 1.25×" if result["input"].startswith("4000") else ""
+        lines.append("| Retrieval %s (reply %.1f MB) | %s | %s | **%s** | %s |"
+                     % (result["input"], result["reply_bytes"] / 1e6, cell(module["total"]), cell(floor["total"]),
+                        ratio(module["total"], floor["total"]), target))
+        durable = [a + b for a, b in zip(floor["total"], floor["fsync"])]
+        lines.append("| &nbsp;&nbsp;floor + fsync of its BMP, as the module does | | %s | %s | |"
+                     % (cell(durable), ratio(module["total"], durable)))
+        lines.append("| &nbsp;&nbsp;reply text check (UTF-8) | %s | — | | |" % cell(module["body"]))
+        lines.append("| &nbsp;&nbsp;JSON | %s | %s (simdjson) | %s | |"
+                     % (cell(module["json"]), cell(floor["json"]), ratio(module["json"], floor["json"])))
+        lines.append("| &nbsp;&nbsp;picture: base64, decode, BMP | %s | %s (OpenSSL + %s, BMP write) | %s | |"
+                     % (cell(module["picture"]), cell([a + b for a, b in zip(floor["base64"], floor["picture"])]),
+                        "libpng" if "PNG" in result["input"] else "libjpeg-turbo",
+                        ratio(module["picture"], [a + b for a, b in zip(floor["base64"], floor["picture"])])))
+        lines.append("| &nbsp;&nbsp;result file | %s | — | | |" % cell(module["result"]))
+    if process_results:
+        click, peak = process_results
+        lines.append("| Whole process, 4000×3000 PNG: click → result file | %s | — | — | |" % cell(click))
+        lines.append("| Whole process, 4000×3000 PNG: peak resident memory | %s | — | — | ≤ 160 MB |"
+                     % cell(peak, "MB"))
+    print("\n".join(lines))
+    print("\n%d runs each; medians with (min–max)." % runs)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--runs", type=int, default=7)
+    parser.add_argument("--gateway-host", default="passerelle.valmora.fr", help="the host built into the module")
+    parser.add_argument("--smoke", action="store_true", help="one run of the small pictures only")
+    parser.add_argument("--parts", default="startup,retrieval,process",
+                        help="which measures, comma-separated: startup, retrieval, process")
+    args = parser.parse_args()
+    runs = 1 if args.smoke else args.runs
+
+    with_display = False
+    if not args.smoke:
+        try:
+            XDisplay()
+            enter_private_namespace()  # runs this script again, inside
+            with_display = True
+        except SkipTest as e:
+            print("start-up and whole-process parts skipped: %s" % e, file=sys.stderr)
+
+    parts = args.parts.split(",")
+    retrieval_results = []
+    if "retrieval" in parts:
+        print("retrieval (in-process)...", file=sys.stderr)
+        retrieval_results = retrieval(args.build, runs, "small" if args.smoke else "all")
+    startup_results = process_results = None
+    if with_display:
+        gateway = PrivateGateway(args.gateway_host, new_workdir())
+        try:
+            with XDisplay() as x:
+                if "startup" in parts:
+                    print("start-up...", file=sys.stderr)
+                    startup_results = startup(args.build, gateway, x, runs)
+                if "process" in parts:
+                    print("whole process...", file=sys.stderr)
+                    process_results = whole_process(args.build, gateway, x, max(3, runs // 2))
+        finally:
+            gateway.close()
+    print_table(startup_results, retrieval_results, process_results, runs)
+
+
+if __name__ == "__main__":
+    main()
