@@ -19,14 +19,7 @@ using test_support::writeFile;
 class AtomicFileTest : public testing::Test {
 protected:
     // Names in the folder, to prove that no temporary file stays behind.
-    [[nodiscard]] std::vector<std::string> entries() const
-    {
-        std::vector<std::string> names;
-        for (const auto &entry : fs::directory_iterator(dir.path()))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    [[nodiscard]] std::vector<std::string> entries() const { return test_support::entries(dir.path()); }
 
     test_support::TempDir dir;
 };

@@ -3,6 +3,8 @@
 #include "gateway_harness.h"
 #include "module_error.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -10,23 +12,13 @@
 
 namespace {
 
+using test_support::errorOf;
+
 using gateway::HttpClient;
 using gateway::HttpLimits;
 using test_support::StandinGateway;
 
 constexpr const char *kSecretQuery = "/index.php/Services/jeton?email=a@b.fr&mdp=Secr3t-Mot&passerelle=vestiora";
-
-// The message of the ModuleError that `action` throws; fails the test when none is thrown.
-std::string errorOf(const std::function<void()> &action)
-{
-    try {
-        action();
-    } catch (const ModuleError &e) {
-        return e.what();
-    }
-    ADD_FAILURE() << "no ModuleError thrown";
-    return {};
-}
 
 HttpLimits shortLimits()
 {

@@ -149,14 +149,7 @@ testing::AssertionResult samePixels(const QImage &got, const QImage &expected, i
     return failure << differences << " pixels differ";
 }
 
-std::vector<std::string> entries(const fs::path &folder)
-{
-    std::vector<std::string> names;
-    for (const auto &entry : fs::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using test_support::entries;
 
 // ---- conversions ----
 

@@ -4,6 +4,8 @@
 #include "gateway_harness.h"
 #include "module_error.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -11,21 +13,12 @@
 
 namespace {
 
+using test_support::errorOf;
+
 using gateway::HttpClient;
 using test_support::RawServer;
 using test_support::StandinGateway;
 using test_support::TinyProxy;
-
-std::string errorOf(const std::function<void()> &action)
-{
-    try {
-        action();
-    } catch (const ModuleError &e) {
-        return e.what();
-    }
-    ADD_FAILURE() << "no ModuleError thrown";
-    return {};
-}
 
 class ProxyTest : public testing::Test {
 protected:

@@ -10,19 +10,10 @@
 
 namespace {
 
+using test_support::errorOf;
+
 using gateway::LigneDevis;
 using gateway::QuoteReply;
-
-std::string errorOf(const std::function<void()> &action)
-{
-    try {
-        action();
-    } catch (const ModuleError &e) {
-        return e.what();
-    }
-    ADD_FAILURE() << "no ModuleError thrown";
-    return {};
-}
 
 QuoteReply parse(const std::string &json)
 {

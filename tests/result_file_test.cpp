@@ -237,14 +237,7 @@ protected:
         return bytes.toBase64().toStdString();
     }
 
-    [[nodiscard]] std::vector<std::string> entries() const
-    {
-        std::vector<std::string> names;
-        for (const auto &entry : std::filesystem::directory_iterator(dir.path()))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    [[nodiscard]] std::vector<std::string> entries() const { return test_support::entries(dir.path()); }
 
     test_support::TempDir dir;
 };

@@ -1,11 +1,16 @@
 #pragma once
 
+#include "module_error.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -58,6 +63,28 @@ int runUnprivileged(Check check)
     int status = 0;
     ::waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 200;
+}
+
+// The names in a folder, sorted: what a test expects to find there, and nothing else.
+inline std::vector<std::string> entries(const std::filesystem::path &folder)
+{
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The message of the ModuleError that `action` throws; the test fails when none is thrown.
+inline std::string errorOf(const std::function<void()> &action)
+{
+    try {
+        action();
+    } catch (const ModuleError &e) {
+        return e.what();
+    }
+    ADD_FAILURE() << "no ModuleError thrown";
+    return {};
 }
 
 inline std::string readFile(const std::filesystem::path &path)

@@ -16,7 +16,7 @@ import tempfile
 import time
 import urllib.request
 
-from xsession import SkipTest
+from xsession import SkipTest, require
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 STANDIN = os.path.join(HERE, "..", "gateway_standin", "standin.py")
@@ -50,6 +50,20 @@ def install_fake_browser(folder):
     with open(browser, "w") as f:
         f.write(FAKE_BROWSER)
     os.chmod(browser, 0o755)
+
+
+def start_whole_process_tests(parser, needs=()):
+    """Parses the options and re-runs the script inside the private namespace; exits with
+    77 (skipped) when Xvfb, xdotool, `needs` or namespaces are missing. Returns the
+    options and the arguments for unittest.main."""
+    args, rest = parser.parse_known_args()
+    try:
+        require("Xvfb", "xdotool", "xdpyinfo", *needs)
+        enter_private_namespace()
+    except SkipTest as e:
+        print("SKIPPED:", e)
+        sys.exit(77)
+    return args, [sys.argv[0], "-v", *rest]
 
 
 def enter_private_namespace():

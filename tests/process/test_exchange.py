@@ -18,8 +18,9 @@ import zlib
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "gateway_standin"))
-from private_gateway import PrivateGateway, enter_private_namespace, free_port, new_workdir, wait_port  # noqa: E402
-from xsession import SkipTest, XDisplay, wait_exit  # noqa: E402
+from private_gateway import (PrivateGateway, free_port, new_workdir, start_whole_process_tests,  # noqa: E402
+                             wait_port)
+from xsession import XDisplay, wait_exit  # noqa: E402
 import standin  # noqa: E402
 
 ARGS = None
@@ -222,14 +223,8 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
     parser.add_argument("--gateway-host", required=True)
-    ARGS, rest = parser.parse_known_args()
-    try:
-        XDisplay()
-        enter_private_namespace()
-    except SkipTest as e:
-        print("SKIPPED:", e)
-        sys.exit(77)
-    unittest.main(argv=[sys.argv[0], "-v", *rest])
+    ARGS, argv = start_whole_process_tests(parser)
+    unittest.main(argv=argv)
 
 
 if __name__ == "__main__":

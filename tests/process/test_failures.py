@@ -9,7 +9,6 @@ namespace where the gateway host maps to stand-ins and bare listeners on 127.0.0
 
 import argparse
 import base64
-import json
 import os
 import shutil
 import socket
@@ -25,9 +24,9 @@ import zlib
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "gateway_standin"))
-from private_gateway import (STANDIN, PrivateGateway, enter_private_namespace, free_port,  # noqa: E402
-                             new_workdir, wait_port)
-from xsession import SkipTest, XDisplay, wait_exit  # noqa: E402
+from private_gateway import (STANDIN, PrivateGateway, free_port, new_workdir,  # noqa: E402
+                             start_whole_process_tests, wait_port)
+from xsession import XDisplay, wait_exit  # noqa: E402
 import standin  # noqa: E402
 
 ARGS = None
@@ -425,17 +424,9 @@ def main():
     parser.add_argument("--short-exe", required=True)
     parser.add_argument("--gateway-host", required=True)
     parser.add_argument("--report", help="writes the table as run, in markdown")
-    ARGS, rest = parser.parse_known_args()
+    ARGS, argv = start_whole_process_tests(parser, needs=("tinyproxy",))
     HOST = ARGS.gateway_host
-    try:
-        XDisplay()
-        enter_private_namespace()
-        if shutil.which("tinyproxy") is None:
-            raise SkipTest("tinyproxy is missing")
-    except SkipTest as e:
-        print("SKIPPED:", e)
-        sys.exit(77)
-    unittest.main(argv=[sys.argv[0], "-v", *rest])
+    unittest.main(argv=argv)
 
 
 if __name__ == "__main__":

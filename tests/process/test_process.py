@@ -9,8 +9,8 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from private_gateway import PrivateGateway, enter_private_namespace, new_workdir  # noqa: E402
-from xsession import SkipTest, XDisplay, wait_exit  # noqa: E402
+from private_gateway import PrivateGateway, new_workdir, start_whole_process_tests  # noqa: E402
+from xsession import XDisplay, wait_exit  # noqa: E402
 
 ARGS = None
 PARAMETER_MESSAGE = "Configurateur Valmora - Verifiez vos paramètres !\n1. Fichier temp.\n2. Fichier config."
@@ -86,14 +86,8 @@ def main():
     parser.add_argument("--screenshot-tool", required=True)
     parser.add_argument("--artifacts", required=True)
     parser.add_argument("--gateway-host", required=True)
-    ARGS, rest = parser.parse_known_args()
-    try:
-        XDisplay()
-        enter_private_namespace()
-    except SkipTest as e:
-        print("SKIPPED:", e)
-        sys.exit(77)
-    unittest.main(argv=[sys.argv[0], "-v", *rest])
+    ARGS, argv = start_whole_process_tests(parser)
+    unittest.main(argv=argv)
 
 
 if __name__ == "__main__":
