@@ -41,9 +41,9 @@ FINISHES = {
 }
 
 
-def png_bytes(width, height, rgb, seed=1):
+def png_bytes(width, height, rgb, start=1):
     """A small picture of a cabinet front in the finish colour, with grain and shading."""
-    state = seed & 0xFFFFFFFF
+    state = start & 0xFFFFFFFF
     rows = bytearray()
     for y in range(height):
         rows.append(0)

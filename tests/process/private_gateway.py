@@ -14,9 +14,10 @@ import subprocess
 import sys
 import tempfile
 import time
+import unittest
 import urllib.request
 
-from xsession import SkipTest, require
+from xsession import SkipTest, XDisplay, require
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 STANDIN = os.path.join(HERE, "..", "gateway_standin", "standin.py")
@@ -57,6 +58,7 @@ def start_whole_process_tests(parser, needs=()):
     77 (skipped) when Xvfb, xdotool, `needs` or namespaces are missing. Returns the
     options and the arguments for unittest.main."""
     args, rest = parser.parse_known_args()
+    WholeProcessTestCase.gateway_host = getattr(args, "gateway_host", None)
     try:
         require("Xvfb", "xdotool", "xdpyinfo", *needs)
         enter_private_namespace()
@@ -180,6 +182,22 @@ def wait_port(port, timeout=10):
                 return
         time.sleep(0.05)
     raise AssertionError("port %d does not answer" % port)
+
+
+class WholeProcessTestCase(unittest.TestCase):
+    """Tests that share one stand-in gateway on the built-in host and one X display."""
+
+    gateway_host = None  # set by the script from its options
+
+    @classmethod
+    def setUpClass(cls):
+        cls.gateway = PrivateGateway(cls.gateway_host, new_workdir())
+        cls.x = XDisplay().__enter__()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.x.__exit__(None, None, None)
+        cls.gateway.close()
 
 
 def new_workdir():

@@ -18,9 +18,9 @@ import zlib
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "gateway_standin"))
-from private_gateway import (PrivateGateway, free_port, new_workdir, start_whole_process_tests,  # noqa: E402
+from private_gateway import (WholeProcessTestCase, free_port, start_whole_process_tests,  # noqa: E402
                              wait_port)
-from xsession import XDisplay, wait_exit  # noqa: E402
+from xsession import wait_exit  # noqa: E402
 import standin  # noqa: E402
 
 ARGS = None
@@ -62,17 +62,7 @@ def png_rows(data):
     return [[tuple(raw[y * stride + 1 + 3 * x:y * stride + 4 + 3 * x]) for x in range(width)] for y in range(height)]
 
 
-class ExchangeTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.gateway = PrivateGateway(ARGS.gateway_host, new_workdir())
-        cls.x = XDisplay().__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.x.__exit__(None, None, None)
-        cls.gateway.close()
-
+class ExchangeTest(WholeProcessTestCase):
     def setUp(self):
         self.gateway.reset()
         self.tmp = tempfile.TemporaryDirectory()

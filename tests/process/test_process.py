@@ -9,25 +9,15 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from private_gateway import PrivateGateway, new_workdir, start_whole_process_tests  # noqa: E402
-from xsession import XDisplay, wait_exit  # noqa: E402
+from private_gateway import WholeProcessTestCase, start_whole_process_tests  # noqa: E402
+from xsession import wait_exit  # noqa: E402
 
 ARGS = None
 PARAMETER_MESSAGE = "Configurateur Valmora - Verifiez vos paramètres !\n1. Fichier temp.\n2. Fichier config."
 DIALOG_SIZE = (351, 234)
 
 
-class ProcessTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.gateway = PrivateGateway(ARGS.gateway_host, new_workdir())
-        cls.x = XDisplay().__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.x.__exit__(None, None, None)
-        cls.gateway.close()
-
+class ProcessTest(WholeProcessTestCase):
     def setUp(self):
         self.tmp = tempfile.TemporaryDirectory()
         self.dir = self.tmp.name
