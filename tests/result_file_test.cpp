@@ -207,6 +207,31 @@ TEST(ResultFileTest, QuotedGreaterThanInsideTheDocumentTypeDoesNotEndIt)
     EXPECT_STREQ(back.child("Configurateur").attribute("a").value(), "\xCE\xA9");
 }
 
+TEST(ResultFileTest, CharactersXmlCannotCarryBecomeQuestionMarks)
+{
+    LigneDevis line;
+    line.Libelle = "a\xEF\xBF\xBE" "b\xEF\xBF\xBF" "c"; // U+FFFE, U+FFFF
+    const std::string bytes = gateway::resultFileBytes("<Configurateur>&#xD800;</Configurateur>", line);
+    EXPECT_NE(bytes.find("<Libelle>a?b?c</Libelle>"), std::string::npos) << bytes;
+    EXPECT_EQ(bytes.find("&#xFFFE;"), std::string::npos);
+    EXPECT_EQ(bytes.find("&#xD800;"), std::string::npos);
+}
+
+TEST(ResultFileTest, NestingIsAcceptedToTwoHundredFiftyFiveLevelsAndRefusedBeyond)
+{
+    const auto nested = [](int depth) {
+        std::string document;
+        for (int i = 0; i < depth; ++i)
+            document += i == 0 ? "<Configurateur>" : "<a>";
+        for (int i = depth - 1; i >= 0; --i)
+            document += i == 0 ? "</Configurateur>" : "</a>";
+        return document;
+    };
+    EXPECT_NE(gateway::resultFileBytes(nested(255), {}).find("<Image />"), std::string::npos);
+    EXPECT_EQ(test_support::errorOf([&] { static_cast<void>(gateway::resultFileBytes(nested(200000), {})); }),
+              "Document de récupération illisible : le document est imbriqué trop profondément.");
+}
+
 TEST(ResultFileTest, ControlCharactersBecomeQuestionMarks)
 {
     LigneDevis line;

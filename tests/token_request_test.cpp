@@ -106,6 +106,18 @@ TEST(TokenReplyTest, EmptyConnectionAddressIsReportedAndGatewayTextIsCut)
     EXPECT_EQ(problems[1], "Message de la passerelle : T" + std::string(299, 'x'));
 }
 
+TEST(TokenReplyTest, DeeplyNestedReplyIsRefusedWithoutExhaustingTheStack)
+{
+    std::string reply = "<Erreur>";
+    for (int i = 0; i < 200000; ++i)
+        reply += "<a>";
+    for (int i = 0; i < 200000; ++i)
+        reply += "</a>";
+    reply += "</Erreur>";
+    EXPECT_THROW(static_cast<void>(gateway::parseTokenReply(reply)), ModuleError);
+    EXPECT_EQ(gateway::parseTokenReply("<Erreur><a><b>profond</b></a></Erreur>").gatewayText, "profond");
+}
+
 TEST(TokenReplyTest, ReplyThatIsNotXmlThrows)
 {
     for (const char *text : {"", "<html><body>Erreur</body>", "pas du XML", "<Configurateur><Jeton>", "<a/><b/>",
@@ -125,6 +137,16 @@ TEST(HideSecretTest, MasksEveryOccurrence)
 {
     EXPECT_EQ(gateway::hideSecret("a pw b pwpw", "pw"), "a **** b ********");
     EXPECT_EQ(gateway::hideSecret("rien", ""), "rien");
+}
+
+TEST(HideSecretTest, MasksThePasswordAsAQueryStringCarriesItBack)
+{
+    const std::string password = "S3cret&Mot Été";
+    for (const char *echo : {"mdp=S3cret%26Mot%20%C3%89t%C3%A9", "mdp=S3cret%26Mot+%C3%89t%C3%A9",
+                             "mdp=S3cret%26Mot%20%c3%89t%c3%a9", "mdp=S3cret&Mot Été"}) {
+        const std::string hidden = gateway::hideSecret(echo, password);
+        EXPECT_EQ(hidden.find("S3cret"), std::string::npos) << echo << " -> " << hidden;
+    }
 }
 
 } // namespace

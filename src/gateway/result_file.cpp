@@ -33,15 +33,20 @@ std::string cleanValue(std::string_view value)
     return out;
 }
 
-void cleanTree(pugi::xml_node node)
+void cleanTree(pugi::xml_document &document)
 {
-    for (pugi::xml_node child : node.children()) {
-        if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata)
-            child.set_value(cleanValue(child.value()).c_str());
-        for (pugi::xml_attribute attribute : child.attributes())
-            attribute.set_value(cleanValue(attribute.value()).c_str());
-        cleanTree(child);
-    }
+    // pugixml walks the tree without recursion: a deeply nested document cannot exhaust the stack.
+    struct Cleaner : pugi::xml_tree_walker {
+        bool for_each(pugi::xml_node &node) override
+        {
+            if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata)
+                node.set_value(cleanValue(node.value()).c_str());
+            for (pugi::xml_attribute attribute : node.attributes())
+                attribute.set_value(cleanValue(attribute.value()).c_str());
+            return true;
+        }
+    } cleaner;
+    document.traverse(cleaner);
 }
 
 void setDeclaration(pugi::xml_document &document)
@@ -98,8 +103,12 @@ std::string toWindows1252(std::string_view xml)
         if (static_cast<unsigned char>(c) >= 0x80) {
             const char32_t cp = platform::nextCodePoint(xml, i);
             const int byte = platform::cp1252ByteFor(cp);
+            // Surrogates and U+FFFE/U+FFFF are no XML characters, not even as references.
+            const bool xmlCharacter = !(cp >= 0xD800 && cp <= 0xDFFF) && cp != 0xFFFE && cp != 0xFFFF && cp <= 0x10FFFF;
             if (byte >= 0)
                 out += static_cast<char>(byte);
+            else if (!xmlCharacter)
+                out += '?';
             else if (context == Context::Text || context == Context::AttributeValue)
                 appendReference(out, cp);
             else if (context == Context::Comment || context == Context::CData)

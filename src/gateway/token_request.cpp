@@ -6,6 +6,8 @@
 
 #include <pugixml.hpp>
 
+#include <cctype>
+
 namespace gateway {
 namespace {
 
@@ -69,8 +71,22 @@ std::string hideSecret(std::string text, std::string_view secret)
 {
     if (secret.empty())
         return text;
-    for (std::size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at + 4))
-        text.replace(at, secret.size(), "****");
+    // As typed, and as a query string carries it back (hex in either case, '+' for a space).
+    std::string encoded = encodeQueryValue(secret);
+    std::string lowerHex = encoded;
+    for (std::size_t i = 0; i + 2 < lowerHex.size(); ++i) {
+        if (lowerHex[i] == '%') {
+            lowerHex[i + 1] = static_cast<char>(std::tolower(static_cast<unsigned char>(lowerHex[i + 1])));
+            lowerHex[i + 2] = static_cast<char>(std::tolower(static_cast<unsigned char>(lowerHex[i + 2])));
+        }
+    }
+    std::string plus = encoded;
+    for (std::size_t at = plus.find("%20"); at != std::string::npos; at = plus.find("%20", at + 1))
+        plus.replace(at, 3, "+");
+    for (const std::string &form : {std::string(secret), encoded, lowerHex, plus}) {
+        for (std::size_t at = text.find(form); at != std::string::npos; at = text.find(form, at + 4))
+            text.replace(at, form.size(), "****");
+    }
     return text;
 }
 

@@ -6,6 +6,24 @@ namespace gateway {
 
 namespace {
 
+// The gateway's documents are a few levels deep; a very deep one could not even be
+// written back indented (its size grows with the square of the depth).
+constexpr int kMaxDepth = 256;
+
+bool shallowEnough(pugi::xml_document &document)
+{
+    struct DepthCheck : pugi::xml_tree_walker {
+        bool tooDeep = false;
+        bool for_each(pugi::xml_node &) override
+        {
+            tooDeep = depth() >= kMaxDepth;
+            return !tooDeep;
+        }
+    } check;
+    document.traverse(check);
+    return !check.tooDeep;
+}
+
 // pugixml accepts what XML forbids at the top: several elements, a declaration after
 // other nodes, several document types. The module's documents must be plain XML.
 bool wellFormedTop(const pugi::xml_document &document)
@@ -45,6 +63,8 @@ void loadXml(pugi::xml_document &document, std::string_view text, const std::str
                               + std::to_string(result.offset) + ").",
                           result.description());
     }
+    if (!shallowEnough(document))
+        throw ModuleError(documentName + " illisible : le document est imbriqué trop profondément.");
     if (!wellFormedTop(document)) {
         throw ModuleError(documentName + " illisible : ce n'est pas un document XML valide (un seul élément racine "
                                          "et une seule déclaration en tête sont permis).");
@@ -72,14 +92,18 @@ std::string elementText(const pugi::xml_node &element)
 
 std::string allText(const pugi::xml_node &element)
 {
-    std::string text;
-    for (const pugi::xml_node &child : element.children()) {
-        if (child.type() == pugi::node_element)
-            text += allText(child);
-        else if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata)
-            text += child.value();
-    }
-    return text;
+    // pugixml walks the tree without recursion: a deeply nested reply cannot exhaust the stack.
+    struct Collector : pugi::xml_tree_walker {
+        std::string text;
+        bool for_each(pugi::xml_node &node) override
+        {
+            if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata)
+                text += node.value();
+            return true;
+        }
+    } collector;
+    pugi::xml_node(element).traverse(collector);
+    return collector.text;
 }
 
 } // namespace gateway
