@@ -1,5 +1,6 @@
 #include "ModuleApplication.h"
 
+#include "TFicheConfigurateurRecupDevis.h"
 #include "platform/message_box.h"
 
 #include <QString>
@@ -34,7 +35,11 @@ void ModuleApplication::showCurrentException()
     } catch (...) {
         text = QStringLiteral("Erreur inattendue.");
     }
-    platform::showMessage(text, QApplication::activeWindow());
+    // Over the dialog even when another application has the focus.
+    QWidget *parent = QApplication::activeWindow();
+    if (parent == nullptr)
+        parent = FicheConfigurateurRecupDevis;
+    platform::showMessage(text, parent);
 }
 
 void ModuleApplication::runHandler(const std::function<void()> &handler)

@@ -163,6 +163,8 @@ int TFicheConfigurateurRecupDevis::GetJetonEtUrls()
 
 void TFicheConfigurateurRecupDevis::openConfigurateurPage()
 {
+    if (!gateway::isWellFormedAddress(UrlConnexion))
+        throw ModuleError("Adresse du configurateur refusée : l'adresse reçue de la passerelle est mal formée.");
     if (!gateway::isWebAddress(UrlConnexion))
         throw ModuleError("Adresse du configurateur refusée : seules les adresses http et https sont ouvertes "
                           "dans le navigateur.");

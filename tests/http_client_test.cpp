@@ -160,6 +160,11 @@ TEST(HttpClientAddressTest, RefusesAddressesThatAreNotWebAddresses)
     }
     EXPECT_EQ(errorOf([&] { static_cast<void>(client.Get("")); }),
               "Aucune adresse à interroger : l'adresse reçue est vide.");
+    for (const char *url : {"https://passerelle.valmora.fr/r?nom=Jean Dupont", "\n  https://passerelle.valmora.fr/r\n"}) {
+        EXPECT_EQ(errorOf([&] { static_cast<void>(client.Get(url)); }),
+                  "Adresse refusée : l'adresse reçue est mal formée (espace, caractère de contrôle...).")
+            << url;
+    }
 }
 
 TEST(HttpClientAddressTest, RecognisesWebAddressesAndTheirHost)

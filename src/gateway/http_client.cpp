@@ -3,6 +3,7 @@
 #include "module_error.h"
 #include "platform/text.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <new>
@@ -76,7 +77,8 @@ std::string proxyRefusal(const std::string &proxy, long code)
 {
     // tinyproxy and others answer a refused CONNECT with 401 rather than 407.
     if (code == 407 || code == 401)
-        return "Le proxy " + proxy + " refuse l'accès : identifiants refusés ou absents (réponse 407).";
+        return "Le proxy " + proxy + " refuse l'accès : identifiants refusés ou absents (réponse "
+             + std::to_string(code) + ").";
     return "Le proxy " + proxy + " a refusé la connexion (réponse " + std::to_string(code) + ").";
 }
 
@@ -86,6 +88,14 @@ bool isWebAddress(const std::string &url)
 {
     const std::string scheme = urlPart(url, CURLUPART_SCHEME);
     return scheme == "http" || scheme == "https";
+}
+
+bool isWellFormedAddress(const std::string &url)
+{
+    return std::none_of(url.begin(), url.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte <= 0x20 || byte == 0x7F;
+    });
 }
 
 std::string hostOf(const std::string &url)
@@ -195,6 +205,8 @@ std::string HttpClient::Get(const std::string &url)
 {
     if (url.empty())
         throw ModuleError("Aucune adresse à interroger : l'adresse reçue est vide.");
+    if (!isWellFormedAddress(url))
+        throw ModuleError("Adresse refusée : l'adresse reçue est mal formée (espace, caractère de contrôle...).");
     if (!isWebAddress(url))
         throw ModuleError("Adresse refusée : seules les adresses http et https sont acceptées.");
     const std::string requestHost = hostOf(url);
@@ -258,10 +270,13 @@ void HttpClient::throwTransferError(CURLcode code, const std::string &host, bool
     case CURLE_OPERATION_TIMEDOUT: {
         // Set-up ends with the TLS handshake on https, with the TCP connection on http.
         const bool established = infoOffset(h, secure ? CURLINFO_APPCONNECT_TIME_T : CURLINFO_CONNECT_TIME_T) > 0;
-        message = established ? "Le serveur " + host + " ne répond plus : aucune donnée reçue depuis "
-                                    + std::to_string(limits_.stallTimeout.count()) + " s."
-                              : "Le serveur " + host + " ne répond pas : connexion impossible en "
-                                    + std::to_string(limits_.connectTimeout.count() / 1000) + " s.";
+        const bool proxySilent = viaProxy && infoOffset(h, CURLINFO_CONNECT_TIME_T) == 0;
+        message = established   ? "Le serveur " + host + " ne répond plus : aucune donnée reçue depuis "
+                                      + std::to_string(limits_.stallTimeout.count()) + " s."
+                  : proxySilent ? "Le proxy " + proxy + " ne répond pas : connexion impossible en "
+                                      + std::to_string(limits_.connectTimeout.count() / 1000) + " s."
+                                : "Le serveur " + host + " ne répond pas : connexion impossible en "
+                                      + std::to_string(limits_.connectTimeout.count() / 1000) + " s.";
         break;
     }
     case CURLE_PEER_FAILED_VERIFICATION:
@@ -287,6 +302,13 @@ void HttpClient::throwTransferError(CURLcode code, const std::string &host, bool
     case CURLE_GOT_NOTHING:
         message = "Le serveur " + host + " a fermé la connexion sans répondre.";
         break;
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+        message = "La connexion avec le serveur " + host + " a été interrompue.";
+        break;
+    case CURLE_WEIRD_SERVER_REPLY:
+        message = "Réponse illisible du serveur " + host + " : ce n'est pas une réponse HTTP.";
+        break;
     case CURLE_FILESIZE_EXCEEDED:
         message = "Réponse du serveur " + host + " trop volumineuse (plus de "
                 + std::to_string(limits_.maxBodyBytes >> 20) + " Mio).";
@@ -299,7 +321,8 @@ void HttpClient::throwTransferError(CURLcode code, const std::string &host, bool
         }
         [[fallthrough]];
     default:
-        message = "Échec de la communication avec le serveur " + host + " (" + curl_easy_strerror(code) + ").";
+        message = "Échec de la communication avec le serveur " + host + " (erreur réseau "
+                + std::to_string(static_cast<int>(code)) + ").";
         break;
     }
     throw ModuleError(message, detail);
