@@ -59,6 +59,48 @@ TEST_F(AtomicFileTest, NewFileGetsUsualPermissionsAndReplacedFileKeepsItsOwn)
     EXPECT_EQ(st.st_mode & 0777U, 0640U);
 }
 
+TEST_F(AtomicFileTest, LinkIsFollowedAndKept)
+{
+    writeFile(dir.file("vrai.xml"), "ancien");
+    fs::create_symlink(dir.file("vrai.xml"), dir.file("lien.xml"));
+    platform::writeFileAtomically(dir.file("lien.xml"), "nouveau");
+    EXPECT_TRUE(fs::is_symlink(dir.file("lien.xml")));
+    EXPECT_EQ(readFile(dir.file("vrai.xml")), "nouveau");
+}
+
+TEST_F(AtomicFileTest, EmptyPathIsToldPlainly)
+{
+    EXPECT_EQ(test_support::errorOf([] { platform::writeFileAtomically("", "x"); }),
+              "Aucun fichier à écrire : le chemin reçu est vide.");
+}
+
+TEST_F(AtomicFileTest, LongestFileNameStillFits)
+{
+    const std::string name(255, 'n');
+    platform::writeFileAtomically(dir.file(name), "x");
+    EXPECT_EQ(readFile(dir.file(name)), "x");
+}
+
+TEST_F(AtomicFileTest, FileOfAnotherUserIsNotReplaced)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs a second user: the check runs as nobody when the tests run as root";
+    ::chmod(dir.path().c_str(), 0777);
+    writeFile(dir.file("autre.xml"), "à quelqu'un d'autre");
+    ::chmod(dir.file("autre.xml").c_str(), 0644); // owned by the test's user, writable by it only
+    const std::string target = dir.file("autre.xml");
+    const int status = test_support::runUnprivileged([&] {
+        try {
+            platform::writeFileAtomically(target, "x");
+        } catch (const ModuleError &e) {
+            return std::string(e.what()) == "Impossible d'écrire le fichier " + target + " : accès refusé.";
+        }
+        return false;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(readFile(target), "à quelqu'un d'autre");
+}
+
 struct RefusalCase {
     const char *name;
     const char *fragment;

@@ -386,6 +386,8 @@ bool SauverImageLigne(const std::string &path, std::string_view base64, const Pi
         image = readPicture(bytes, limits);
     } // the decoded bytes go before the picture is written
     toThirtyTwoBits(image);
+    if (image.isNull())
+        throw ModuleError("Mémoire insuffisante pour convertir l'image de la ligne.");
     writeBmp(path, image);
     return true;
 }

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -42,11 +43,16 @@ const char *frenchCause(int error)
     throw ModuleError(fileWriteMessage(path, error), std::strerror(error));
 }
 
+// The process's umask, read without changing it (umask() can only set it).
 unsigned currentUmask()
 {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("Umask:", 0) == 0)
+            return static_cast<unsigned>(std::stoul(line.substr(6), nullptr, 8));
+    }
+    return 022U;
 }
 
 } // namespace
@@ -58,24 +64,31 @@ std::string fileWriteMessage(const std::string &path, int error)
 
 AtomicFile::AtomicFile(std::string path)
     : path_(std::move(path))
+    , target_(path_)
 {
     if (path_.empty())
-        fail(path_, ENOENT);
+        throw ModuleError("Aucun fichier à écrire : le chemin reçu est vide.");
+    // A link is followed: the file it names is the one replaced, the link stays.
+    std::error_code ec;
+    if (std::filesystem::is_symlink(target_, ec))
+        target_ = std::filesystem::weakly_canonical(target_, ec).string();
     struct stat existing {};
-    if (::stat(path_.c_str(), &existing) == 0) {
+    if (::stat(target_.c_str(), &existing) == 0) {
         if (S_ISDIR(existing.st_mode))
             fail(path_, EISDIR);
-        // A file the user made read-only is not silently replaced.
+        // A file the user made read-only, or may not write, is not silently replaced.
         if ((existing.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
             throw ModuleError("Impossible d'écrire le fichier " + path_ + " : le fichier est en lecture seule.");
+        if (::access(target_.c_str(), W_OK) != 0)
+            fail(path_, errno);
         mode_ = existing.st_mode & 07777U;
     } else {
         mode_ = 0666U & ~currentUmask();
     }
 
-    const std::filesystem::path target(path_);
+    const std::filesystem::path target(target_);
     const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
-    std::string pattern = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+    std::string pattern = (folder / ".valmora-XXXXXX").string();
     fd_ = ::mkstemp(pattern.data());
     if (fd_ < 0)
         fail(path_, errno);
@@ -115,7 +128,7 @@ void AtomicFile::commit()
     fd_ = -1;
     if (::close(fd) != 0)
         fail(path_, errno);
-    if (::rename(tempPath_.c_str(), path_.c_str()) != 0)
+    if (::rename(tempPath_.c_str(), target_.c_str()) != 0)
         fail(path_, errno);
     tempPath_.clear();
 }

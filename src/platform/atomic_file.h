@@ -26,7 +26,8 @@ public:
 private:
     void discard() noexcept;
 
-    std::string path_;
+    std::string path_;   // as given, for messages
+    std::string target_; // the file replaced (a link's target)
     std::string tempPath_;
     int fd_ = -1;
     unsigned mode_ = 0;

@@ -60,8 +60,42 @@ std::string cp1252ToUtf8(std::string_view bytes)
     return out;
 }
 
+namespace {
+
+// UTF-16 text after its byte-order mark, as Windows writes "Unicode" INI files.
+std::string utf16ToUtf8(std::string_view bytes, bool bigEndian)
+{
+    std::string out;
+    out.reserve(bytes.size());
+    const auto unit = [&](std::size_t i) {
+        const auto a = static_cast<unsigned char>(bytes[i]);
+        const auto b = static_cast<unsigned char>(bytes[i + 1]);
+        return static_cast<char32_t>(bigEndian ? (a << 8) | b : (b << 8) | a);
+    };
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        char32_t cp = unit(i);
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 3 < bytes.size()) {
+            const char32_t low = unit(i + 2);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            }
+        }
+        if (cp >= 0xD800 && cp <= 0xDFFF)
+            cp = 0xFFFD; // a lone half of a pair
+        appendUtf8(out, cp);
+    }
+    return out;
+}
+
+} // namespace
+
 std::string decodeHostText(std::string_view bytes)
 {
+    if (bytes.substr(0, 2) == "\xFF\xFE")
+        return utf16ToUtf8(bytes.substr(2), false);
+    if (bytes.substr(0, 2) == "\xFE\xFF")
+        return utf16ToUtf8(bytes.substr(2), true);
     if (bytes.substr(0, kUtf8Bom.size()) == kUtf8Bom)
         bytes.remove_prefix(kUtf8Bom.size());
     if (isValidUtf8(bytes))

@@ -13,8 +13,9 @@ namespace platform {
 // the C1 control characters of the same value, as Windows does.
 [[nodiscard]] std::string cp1252ToUtf8(std::string_view bytes);
 
-// Text of unknown encoding, as a host writes it: UTF-8 (a byte-order mark is skipped)
-// when the bytes are valid UTF-8, Windows-1252 otherwise.
+// Text of unknown encoding, as a host writes it: UTF-16 after its byte-order mark;
+// UTF-8 (a byte-order mark is skipped) when the bytes are valid UTF-8; Windows-1252
+// otherwise.
 [[nodiscard]] std::string decodeHostText(std::string_view bytes);
 
 // A reply body as UTF-8: Windows-1252 when its Content-Type names a single-byte
