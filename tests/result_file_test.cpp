@@ -211,8 +211,10 @@ TEST(ResultFileTest, CharactersXmlCannotCarryBecomeQuestionMarks)
 {
     LigneDevis line;
     line.Libelle = "a\xEF\xBF\xBE" "b\xEF\xBF\xBF" "c"; // U+FFFE, U+FFFF
-    const std::string bytes = gateway::resultFileBytes("<Configurateur>&#xD800;</Configurateur>", line);
+    const std::string bytes =
+        gateway::resultFileBytes("<Configurateur>&#xD800;<N\xEF\xBF\xBF/></Configurateur>", line);
     EXPECT_NE(bytes.find("<Libelle>a?b?c</Libelle>"), std::string::npos) << bytes;
+    EXPECT_NE(bytes.find("<N_ />"), std::string::npos) << bytes; // a name stays a name
     EXPECT_EQ(bytes.find("&#xFFFE;"), std::string::npos);
     EXPECT_EQ(bytes.find("&#xD800;"), std::string::npos);
 }

@@ -105,13 +105,12 @@ std::string toWindows1252(std::string_view xml)
             const int byte = platform::cp1252ByteFor(cp);
             // Surrogates and U+FFFE/U+FFFF are no XML characters, not even as references.
             const bool xmlCharacter = !(cp >= 0xD800 && cp <= 0xDFFF) && cp != 0xFFFE && cp != 0xFFFF && cp <= 0x10FFFF;
+            const bool inValue = context == Context::Text || context == Context::AttributeValue;
             if (byte >= 0)
                 out += static_cast<char>(byte);
-            else if (!xmlCharacter)
-                out += '?';
-            else if (context == Context::Text || context == Context::AttributeValue)
+            else if (inValue && xmlCharacter)
                 appendReference(out, cp);
-            else if (context == Context::Comment || context == Context::CData)
+            else if (inValue || context == Context::Comment || context == Context::CData)
                 out += '?';
             else
                 out += '_'; // keeps a name a name, and cannot end an instruction early
