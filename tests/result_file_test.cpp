@@ -234,6 +234,23 @@ TEST(ResultFileTest, NestingIsAcceptedToTwoHundredFiftyFiveLevelsAndRefusedBeyon
               "Document de récupération illisible : le document est imbriqué trop profondément.");
 }
 
+TEST(ResultFileTest, StandaloneIsKeptOnlyWhenItIsYesOrNo)
+{
+    EXPECT_EQ(gateway::resultFileBytes("<?xml version='1.0' standalone='no'?><a/>", {}).rfind(
+                  "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" standalone=\"no\"?>\r\n", 0),
+              0U);
+    // '?' for the control characters would have ended the declaration early.
+    const std::string bytes = gateway::resultFileBytes("<?xml version='1.0' standalone='y\x1f\x1f>'?><a/>", {});
+    EXPECT_EQ(bytes.rfind("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<a />", 0), 0U) << bytes;
+}
+
+TEST(ResultFileTest, ControlCharactersInInstructionsAndCommentsBecomeBlanks)
+{
+    const std::string bytes = gateway::resultFileBytes("<?pi a\x1f>b? c?><!-- où\x01? --><a/>", {});
+    EXPECT_NE(bytes.find("<?pi a >b? c?>"), std::string::npos) << bytes;
+    EXPECT_NE(bytes.find("<!-- o\xF9 ? -->"), std::string::npos) << bytes;
+}
+
 TEST(ResultFileTest, ControlCharactersBecomeQuestionMarks)
 {
     LigneDevis line;

@@ -13,8 +13,8 @@
 namespace gateway {
 namespace {
 
-// Line breaks as LF only; C0 controls that XML 1.0 cannot carry become '?'.
-std::string cleanValue(std::string_view value)
+// Line breaks as LF only; C0 controls that XML 1.0 cannot carry become `substitute`.
+std::string cleanValue(std::string_view value, char substitute = '?')
 {
     std::string out;
     out.reserve(value.size());
@@ -25,7 +25,7 @@ std::string cleanValue(std::string_view value)
             if (i + 1 < value.size() && value[i + 1] == '\n')
                 ++i;
         } else if (static_cast<unsigned char>(c) < 0x20 && c != '\n' && c != '\t') {
-            out += '?';
+            out += substitute;
         } else {
             out += c;
         }
@@ -39,8 +39,13 @@ void cleanTree(pugi::xml_document &document)
     struct Cleaner : pugi::xml_tree_walker {
         bool for_each(pugi::xml_node &node) override
         {
-            if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata)
+            const pugi::xml_node_type type = node.type();
+            if (type == pugi::node_pcdata || type == pugi::node_cdata) {
                 node.set_value(cleanValue(node.value()).c_str());
+            } else if (type == pugi::node_pi || type == pugi::node_comment || type == pugi::node_doctype) {
+                // A blank, not '?': a new "?>" would end an instruction early.
+                node.set_value(cleanValue(node.value(), ' ').c_str());
+            }
             for (pugi::xml_attribute attribute : node.attributes())
                 attribute.set_value(cleanValue(attribute.value()).c_str());
             return true;
@@ -59,7 +64,7 @@ void setDeclaration(pugi::xml_document &document)
         declaration.remove_attribute(declaration.first_attribute());
     declaration.append_attribute("version") = "1.0";
     declaration.append_attribute("encoding") = "ISO-8859-1";
-    if (!standalone.empty())
+    if (standalone == "yes" || standalone == "no") // the only values XML gives it
         declaration.append_attribute("standalone") = standalone.c_str();
 }
 

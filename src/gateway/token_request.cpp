@@ -80,9 +80,12 @@ std::string hideSecret(std::string text, std::string_view secret)
             lowerHex[i + 2] = static_cast<char>(std::tolower(static_cast<unsigned char>(lowerHex[i + 2])));
         }
     }
-    std::string plus = encoded;
-    for (std::size_t at = plus.find("%20"); at != std::string::npos; at = plus.find("%20", at + 1))
-        plus.replace(at, 3, "+");
+    std::string plus;
+    for (std::size_t i = 0; i < encoded.size(); ++i) {
+        const bool space = encoded.compare(i, 3, "%20") == 0;
+        plus += space ? '+' : encoded[i];
+        i += space ? 2 : 0;
+    }
     for (const std::string &form : {std::string(secret), encoded, lowerHex, plus}) {
         for (std::size_t at = text.find(form); at != std::string::npos; at = text.find(form, at + 4))
             text.replace(at, form.size(), "****");
