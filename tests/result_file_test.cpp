@@ -234,6 +234,15 @@ TEST(ResultFileTest, NestingIsAcceptedToTwoHundredFiftyFiveLevelsAndRefusedBeyon
               "Document de récupération illisible : le document est imbriqué trop profondément.");
 }
 
+TEST(ResultFileTest, DocumentTypeHoldingMarkupDoesNotConfuseTheEncoding)
+{
+    // pugixml keeps "<!--" and quotes inside a document type as its text.
+    const std::string bytes = gateway::resultFileBytes(
+        "<!DOCTYPE C<!DOCTYPE D\"i>+<!-- s\"O?>x\"i>+<!-- s\"O?><\xEF\xBB\xBFn a=\"\xCE\xA9\"/>", {});
+    EXPECT_NE(bytes.find("<_n a=\"&#x3A9;\" />"), std::string::npos) << bytes;
+    readBack(bytes, true);
+}
+
 TEST(ResultFileTest, StandaloneIsKeptOnlyWhenItIsYesOrNo)
 {
     EXPECT_EQ(gateway::resultFileBytes("<?xml version='1.0' standalone='no'?><a/>", {}).rfind(

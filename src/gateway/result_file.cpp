@@ -13,21 +13,46 @@
 namespace gateway {
 namespace {
 
-// Line breaks as LF only; C0 controls that XML 1.0 cannot carry become `substitute`.
-std::string cleanValue(std::string_view value, char substitute = '?')
+bool isXmlCharacter(char32_t cp) noexcept
 {
+    return !(cp >= 0xD800 && cp <= 0xDFFF) && cp != 0xFFFE && cp != 0xFFFF && cp <= 0x10FFFF;
+}
+
+// How a node's text is made fit for the file, by where it stands.
+enum class Place {
+    Value,  // text or attribute value: what the code page lacks stays for a reference
+    Name,   // element, attribute or instruction name
+    Markup, // instruction or document type text
+    Remark, // comment or CDATA: no reference is possible there
+};
+
+// Line breaks as LF only; C0 controls that XML 1.0 cannot carry replaced; outside values,
+// characters the code page lacks replaced too. The replacements cannot end a node: no
+// '?' where "?>" would close an instruction, no '-' in comments.
+std::string cleanText(std::string_view text, Place place)
+{
+    const char substitute = place == Place::Value ? '?' : place == Place::Name ? '_' : ' '; // for controls
+    const char missing = place == Place::Remark ? '?' : '_'; // for what the code page lacks
     std::string out;
-    out.reserve(value.size());
-    for (std::size_t i = 0; i < value.size(); ++i) {
-        const char c = value[i];
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const char c = text[i];
         if (c == '\r') {
             out += '\n';
-            if (i + 1 < value.size() && value[i + 1] == '\n')
-                ++i;
+            i += (i + 1 < text.size() && text[i + 1] == '\n') ? std::size_t{2} : std::size_t{1};
         } else if (static_cast<unsigned char>(c) < 0x20 && c != '\n' && c != '\t') {
             out += substitute;
-        } else {
+            ++i;
+        } else if (static_cast<unsigned char>(c) < 0x80 || place == Place::Value) {
             out += c;
+            ++i;
+        } else {
+            const std::size_t start = i;
+            const char32_t cp = platform::nextCodePoint(text, i);
+            if (platform::cp1252ByteFor(cp) >= 0)
+                out.append(text.substr(start, i - start));
+            else
+                out += missing;
         }
     }
     return out;
@@ -39,15 +64,27 @@ void cleanTree(pugi::xml_document &document)
     struct Cleaner : pugi::xml_tree_walker {
         bool for_each(pugi::xml_node &node) override
         {
-            const pugi::xml_node_type type = node.type();
-            if (type == pugi::node_pcdata || type == pugi::node_cdata) {
-                node.set_value(cleanValue(node.value()).c_str());
-            } else if (type == pugi::node_pi || type == pugi::node_comment || type == pugi::node_doctype) {
-                // A blank, not '?': a new "?>" would end an instruction early.
-                node.set_value(cleanValue(node.value(), ' ').c_str());
+            switch (node.type()) {
+            case pugi::node_pcdata:
+                node.set_value(cleanText(node.value(), Place::Value).c_str());
+                break;
+            case pugi::node_cdata:
+            case pugi::node_comment:
+                node.set_value(cleanText(node.value(), Place::Remark).c_str());
+                break;
+            case pugi::node_pi:
+            case pugi::node_doctype:
+                node.set_value(cleanText(node.value(), Place::Markup).c_str());
+                break;
+            default:
+                break;
             }
-            for (pugi::xml_attribute attribute : node.attributes())
-                attribute.set_value(cleanValue(attribute.value()).c_str());
+            if (node.type() == pugi::node_element || node.type() == pugi::node_pi)
+                node.set_name(cleanText(node.name(), Place::Name).c_str());
+            for (pugi::xml_attribute attribute : node.attributes()) {
+                attribute.set_name(cleanText(attribute.name(), Place::Name).c_str());
+                attribute.set_value(cleanText(attribute.value(), Place::Value).c_str());
+            }
             return true;
         }
     } cleaner;
@@ -78,12 +115,9 @@ void appendLine(pugi::xml_node root, const LigneDevis &line)
     for (const auto &[name, value] : elements) {
         pugi::xml_node element = root.append_child(name);
         if (!value->empty())
-            element.append_child(pugi::node_pcdata).set_value(cleanValue(*value).c_str());
+            element.append_child(pugi::node_pcdata).set_value(cleanText(*value, Place::Value).c_str());
     }
 }
-
-// Where a character stands in the serialised text decides how the code page gets it.
-enum class Context { Text, Markup, AttributeValue, Comment, CData, Instruction, Doctype };
 
 void appendReference(std::string &out, char32_t codePoint)
 {
@@ -92,108 +126,28 @@ void appendReference(std::string &out, char32_t codePoint)
     out += buffer.data();
 }
 
-// UTF-8 serialised XML to Windows-1252 bytes with CR LF line breaks.
+// The serialised document, whose only characters outside Windows-1252 stand in text and
+// attribute values (cleanTree saw to the rest), as Windows-1252 bytes with CR LF breaks.
 std::string toWindows1252(std::string_view xml)
 {
     std::string out;
     out.reserve(xml.size() + xml.size() / 16);
-    Context context = Context::Text;
-    char quote = '"';
-    int doctypeDepth = 0;
-    char doctypeQuote = 0;
-    const auto at = [&](std::size_t i, std::string_view s) { return xml.substr(i, s.size()) == s; };
-
     for (std::size_t i = 0; i < xml.size();) {
         const char c = xml[i];
         if (static_cast<unsigned char>(c) >= 0x80) {
             const char32_t cp = platform::nextCodePoint(xml, i);
             const int byte = platform::cp1252ByteFor(cp);
-            // Surrogates and U+FFFE/U+FFFF are no XML characters, not even as references.
-            const bool xmlCharacter = !(cp >= 0xD800 && cp <= 0xDFFF) && cp != 0xFFFE && cp != 0xFFFF && cp <= 0x10FFFF;
-            const bool inValue = context == Context::Text || context == Context::AttributeValue;
             if (byte >= 0)
                 out += static_cast<char>(byte);
-            else if (inValue && xmlCharacter)
+            else if (isXmlCharacter(cp))
                 appendReference(out, cp);
-            else if (inValue || context == Context::Comment || context == Context::CData)
-                out += '?';
             else
-                out += '_'; // keeps a name a name, and cannot end an instruction early
+                out += '?'; // surrogates and U+FFFE/U+FFFF: not even a reference may name them
             continue;
         }
-        switch (context) {
-        case Context::Text:
-            if (c == '<') {
-                if (at(i, "<!--"))
-                    context = Context::Comment;
-                else if (at(i, "<![CDATA["))
-                    context = Context::CData;
-                else if (at(i, "<?"))
-                    context = Context::Instruction;
-                else if (at(i, "<!"))
-                    context = Context::Doctype;
-                else
-                    context = Context::Markup;
-            }
-            break;
-        case Context::Markup:
-            if (c == '"' || c == '\'') {
-                quote = c;
-                context = Context::AttributeValue;
-            } else if (c == '>') {
-                context = Context::Text;
-            }
-            break;
-        case Context::AttributeValue:
-            if (c == quote)
-                context = Context::Markup;
-            break;
-        case Context::Comment:
-            if (at(i, "-->")) {
-                out += "-->";
-                i += 3;
-                context = Context::Text;
-                continue;
-            }
-            break;
-        case Context::CData:
-            if (at(i, "]]>")) {
-                out += "]]>";
-                i += 3;
-                context = Context::Text;
-                continue;
-            }
-            break;
-        case Context::Instruction:
-            if (at(i, "?>")) {
-                out += "?>";
-                i += 2;
-                context = Context::Text;
-                continue;
-            }
-            break;
-        case Context::Doctype:
-            // Quoted literals may hold '>' or brackets.
-            if (doctypeQuote != 0) {
-                if (c == doctypeQuote)
-                    doctypeQuote = 0;
-            } else if (c == '"' || c == '\'') {
-                doctypeQuote = c;
-            } else if (c == '[') {
-                ++doctypeDepth;
-            } else if (c == ']') {
-                --doctypeDepth;
-            } else if (c == '>' && doctypeDepth <= 0) {
-                context = Context::Text;
-            }
-            break;
-        }
-        // Every line break leaves as CR LF, whatever the node kept of the original ones
-        // (a document type keeps its text as written).
-        if (c == '\r') {
-            if (i + 1 >= xml.size() || xml[i + 1] != '\n')
-                out += "\r\n";
-            ++i;
+        if (c == '\r') { // left raw by the serialiser in a few places
+            out += "\r\n";
+            i += (i + 1 < xml.size() && xml[i + 1] == '\n') ? std::size_t{2} : std::size_t{1};
             continue;
         }
         if (c == '\n')
