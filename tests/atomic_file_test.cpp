@@ -16,6 +16,19 @@ namespace fs = std::filesystem;
 using test_support::readFile;
 using test_support::writeFile;
 
+// Writing `target` without root rights fails with "accès refusé".
+bool refusedToNobody(const std::string &target)
+{
+    return test_support::runUnprivileged([&] {
+        try {
+            platform::writeFileAtomically(target, "x");
+        } catch (const ModuleError &e) {
+            return std::string(e.what()) == "Impossible d'écrire le fichier " + target + " : accès refusé.";
+        }
+        return false;
+    }) == 0;
+}
+
 class AtomicFileTest : public testing::Test {
 protected:
     // Names in the folder, to prove that no temporary file stays behind.
@@ -89,15 +102,7 @@ TEST_F(AtomicFileTest, FileOfAnotherUserIsNotReplaced)
     writeFile(dir.file("autre.xml"), "à quelqu'un d'autre");
     ::chmod(dir.file("autre.xml").c_str(), 0644); // owned by the test's user, writable by it only
     const std::string target = dir.file("autre.xml");
-    const int status = test_support::runUnprivileged([&] {
-        try {
-            platform::writeFileAtomically(target, "x");
-        } catch (const ModuleError &e) {
-            return std::string(e.what()) == "Impossible d'écrire le fichier " + target + " : accès refusé.";
-        }
-        return false;
-    });
-    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(refusedToNobody(target));
     EXPECT_EQ(readFile(target), "à quelqu'un d'autre");
 }
 
@@ -143,15 +148,7 @@ TEST_F(AtomicFileTest, FolderWithoutWritePermissionIsRefused)
     ::chmod(dir.path().c_str(), 0755);
     ::chmod(dir.file("ferme").c_str(), 0555);
     const std::string target = dir.file("ferme/retour.xml");
-    const int status = test_support::runUnprivileged([&] {
-        try {
-            platform::writeFileAtomically(target, "x");
-        } catch (const ModuleError &e) {
-            return std::string(e.what()) == "Impossible d'écrire le fichier " + target + " : accès refusé.";
-        }
-        return false;
-    });
-    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(refusedToNobody(target));
     EXPECT_TRUE(fs::is_empty(dir.file("ferme")));
 }
 
