@@ -1,6 +1,7 @@
-#include "ModuleApplication.h"
-#include "TFicheConfigurateurRecupDevis.h"
-#include "platform/message_box.h"
+#include "module_error.h"
+#include "qt/FicheDialog.h"
+#include "qt/ModuleApplication.h"
+#include "qt/message_box.h"
 
 #include <QString>
 
@@ -14,7 +15,7 @@ namespace {
 constexpr const char *kParameterMessage =
     "Configurateur Valmora - Verifiez vos paramètres !\n1. Fichier temp.\n2. Fichier config.";
 
-// The shipped module talks to the built-in gateway with the usual time-outs. Build
+// The shipped module talks to the built-in gateway with the usual limits. Build
 // variants of this file (the demo, the failure tests) aim it elsewhere or wait less.
 GatewayEndpoint builtInEndpoint()
 {
@@ -23,8 +24,11 @@ GatewayEndpoint builtInEndpoint()
     endpoint.host = VALMORA_VARIANT_HOST;
 #endif
 #ifdef VALMORA_VARIANT_TIMEOUT_S
-    endpoint.limits.connectTimeout = std::chrono::seconds(VALMORA_VARIANT_TIMEOUT_S);
-    endpoint.limits.stallTimeout = std::chrono::seconds(VALMORA_VARIANT_TIMEOUT_S);
+    for (gateway::HttpLimits *limits : {&endpoint.documentLimits, &endpoint.quoteLimits}) {
+        limits->connectTimeout = std::chrono::seconds(VALMORA_VARIANT_TIMEOUT_S);
+        limits->stallTimeout = std::chrono::seconds(VALMORA_VARIANT_TIMEOUT_S);
+    }
+    endpoint.documentLimits.overallTimeout = std::chrono::seconds(3 * VALMORA_VARIANT_TIMEOUT_S);
 #endif
     return endpoint;
 }
@@ -39,16 +43,15 @@ int main(int argc, char *argv[])
     ModuleApplication app(argc, argv);
     try {
         if (arguments.size() != 2) {
+            printForHost(kParameterMessage);
             platform::showMessage(QString::fromUtf8(kParameterMessage));
             return 0;
         }
-        TFicheConfigurateurRecupDevis dialog(nullptr, builtInEndpoint());
-        FicheConfigurateurRecupDevis = &dialog;
-        dialog.setFichierTemp(arguments[0]);
-        dialog.setFichierConfig(arguments[1]);
+        FicheDialog dialog(builtInEndpoint());
+        dialog.fiche().setFichierTemp(arguments[0]);
+        dialog.fiche().setFichierConfig(arguments[1]);
         dialog.show();
         app.exec();
-        FicheConfigurateurRecupDevis = nullptr;
     } catch (...) {
         ModuleApplication::showCurrentException();
     }

@@ -19,3 +19,11 @@ public:
 private:
     std::string detail_;
 };
+
+// The sentence to show for the exception being handled (call inside a catch block):
+// a ModuleError's own, "Mémoire insuffisante..." for an allocation failure, "Erreur
+// inattendue." for anything else that carries no message.
+[[nodiscard]] std::string currentExceptionMessage();
+
+// Writes a message shown to the user on standard error too, for the host's logs.
+void printForHost(const std::string &text);

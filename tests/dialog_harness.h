@@ -1,9 +1,9 @@
 #pragma once
 
-#include "TFicheConfigurateurRecupDevis.h"
 #include "gateway_harness.h"
-#include "platform/browser.h"
-#include "platform/message_box.h"
+#include "qt/FicheDialog.h"
+#include "qt/browser.h"
+#include "qt/message_box.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-// A dialog on the offscreen platform, aimed at the stand-in gateway, with its message
+// The Qt view on the offscreen platform, aimed at the stand-in gateway, with its message
 // boxes and browser hand-offs recorded instead of shown.
 class DialogHarness : public testing::Test {
 protected:
@@ -60,19 +60,21 @@ protected:
     {
         GatewayEndpoint e;
         e.host = gateway.host();
-        e.limits.connectTimeout = std::chrono::milliseconds(2000);
-        e.limits.stallTimeout = std::chrono::seconds(2);
+        for (gateway::HttpLimits *limits : {&e.documentLimits, &e.quoteLimits}) {
+            limits->connectTimeout = std::chrono::milliseconds(2000);
+            limits->stallTimeout = std::chrono::seconds(2);
+        }
         return e;
     }
 
     // Creates the dialog as the entry point does, shows it and lets the activation run.
-    TFicheConfigurateurRecupDevis &start() { return start(endpoint()); }
+    FicheDialog &start() { return start(endpoint()); }
 
-    TFicheConfigurateurRecupDevis &start(GatewayEndpoint aim)
+    FicheDialog &start(GatewayEndpoint aim)
     {
-        dialog = std::make_unique<TFicheConfigurateurRecupDevis>(nullptr, std::move(aim));
-        dialog->setFichierTemp(resultPath);
-        dialog->setFichierConfig(configPath);
+        dialog = std::make_unique<FicheDialog>(std::move(aim));
+        dialog->fiche().setFichierTemp(resultPath);
+        dialog->fiche().setFichierConfig(configPath);
         dialog->show();
         processEventsFor(50);
         return *dialog;
@@ -110,7 +112,7 @@ protected:
     std::vector<std::string> browserUrls;
     bool browserWorks = true;
     test_support::StandinGateway gateway;
-    std::unique_ptr<TFicheConfigurateurRecupDevis> dialog;
+    std::unique_ptr<FicheDialog> dialog;
 
 private:
     platform::MessageHandler previousHandler;

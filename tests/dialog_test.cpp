@@ -39,35 +39,6 @@ INSTANTIATE_TEST_SUITE_P(
         return param.param.configurateur[0] == '\0' ? std::string("Empty") : std::string(param.param.configurateur);
     });
 
-struct VersionCase {
-    const char *name;
-    std::string configText;
-    const char *message;
-};
-
-class DialogVersionTest : public DialogHarness, public testing::WithParamInterface<VersionCase> {};
-
-TEST_P(DialogVersionTest, OtherVersionIsRefusedAndClosesTheDialog)
-{
-    writeConfig(GetParam().configText);
-    start();
-    ASSERT_EQ(messages.size(), 1);
-    EXPECT_EQ(messages.front(), QString::fromUtf8(GetParam().message));
-    EXPECT_FALSE(dialog->isVisible());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Versions, DialogVersionTest,
-    testing::Values(
-        VersionCase{"Two", "[General]\nVersion=2\nConfigurateur=vestiora\n",
-                    "Votre Configurateur vestiora est en Version 1 et devrait être en Version 2."},
-        VersionCase{"OnePointZero", "[General]\nVersion=1.0\nConfigurateur=duranel\n",
-                    "Votre Configurateur duranel est en Version 1 et devrait être en Version 1.0."},
-        VersionCase{"Absent", "[General]\nConfigurateur=vestiora\n",
-                    "Votre Configurateur vestiora est en Version 1 et devrait être en Version 0."},
-        VersionCase{"EmptyFile", "", "Votre Configurateur  est en Version 1 et devrait être en Version 0."}),
-    [](const testing::TestParamInfo<VersionCase> &param) { return std::string(param.param.name); });
-
 TEST_F(DialogTest, VersionLabelReadsModuleVersionAndEndsAtButtonColumn)
 {
     writeConfig(config("1", "vestiora"));
@@ -87,41 +58,17 @@ TEST_F(DialogTest, EveryTextFitsItsWidget)
         EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text())) << name;
         EXPECT_LE(label->geometry().right(), 351) << name;
     }
+    // The instruction line's longest progress texts fit in it too.
+    const auto *line = child<QLabel>("lblChiffrage");
+    for (const std::string &text : {form::progressText(form::Step::Devis, 268'435'456, 268'435'456),
+                                    form::progressText(form::Step::Document, 4'194'304, 4'194'304),
+                                    form::progressText(form::Step::Jeton, 4'194'304, 4'194'304)})
+        EXPECT_GE(line->width(), line->fontMetrics().horizontalAdvance(QString::fromStdString(text))) << text;
     for (const char *name : {"btnDevisRecuperer", "btnAnnulerRecuperation"}) {
         const auto *button = child<QPushButton>(name);
         EXPECT_LT(button->fontMetrics().horizontalAdvance(button->text()), button->width() - 8) << name;
     }
     EXPECT_EQ(dialog->size(), QSize(351, 234));
-}
-
-TEST_F(DialogTest, MissingConfigurationFileIsReportedWithItsPathAndCloses)
-{
-    configPath = dir.file("absent dossier/conf é.ini");
-    start();
-    ASSERT_EQ(messages.size(), 1);
-    EXPECT_EQ(messages.front(), QStringLiteral("Le configurateur Valmora n'est pas configuré. Le fichier : ")
-                                    + QString::fromStdString(configPath) + QStringLiteral(" n'existe pas."));
-    EXPECT_FALSE(dialog->isVisible());
-}
-
-TEST_F(DialogTest, ConfigurationPathNamingAFolderIsReportedAsMissing)
-{
-    configPath = dir.path().string();
-    start();
-    ASSERT_EQ(messages.size(), 1);
-    EXPECT_TRUE(messages.front().contains(QString::fromStdString(configPath) + QStringLiteral(" n'existe pas.")));
-}
-
-TEST_F(DialogTest, ActivationRunsOnceEvenWhenActivatedAgain)
-{
-    writeConfig(config("2", "vestiora"));
-    start();
-    ASSERT_EQ(messages.size(), 1);
-    dialog->show();
-    QEvent activate(QEvent::WindowActivate);
-    QApplication::sendEvent(dialog.get(), &activate);
-    processEventsFor(50);
-    EXPECT_EQ(messages.size(), 1);
 }
 
 // Counts paint events, to tell what the user saw before the activation ran; can also
@@ -147,10 +94,10 @@ TEST_F(DialogTest, ActivationWaitsUntilTheDialogHasBeenDrawn)
     PaintCounter counter;
     int paintsBeforeActivation = -1;
     onMessage = [&](const QString &) { paintsBeforeActivation = counter.paints; };
-    dialog = std::make_unique<TFicheConfigurateurRecupDevis>(nullptr, endpoint());
+    dialog = std::make_unique<FicheDialog>(endpoint());
     dialog->installEventFilter(&counter);
-    dialog->setFichierTemp(resultPath);
-    dialog->setFichierConfig(configPath);
+    dialog->fiche().setFichierTemp(resultPath);
+    dialog->fiche().setFichierConfig(configPath);
     dialog->show();
     ASSERT_TRUE(waitFor([&] { return !messages.isEmpty(); }));
     EXPECT_GE(paintsBeforeActivation, 1);
@@ -161,10 +108,10 @@ TEST_F(DialogTest, ActivationRunsEvenWhenNothingIsDrawn)
     writeConfig(config("2", "vestiora"));
     PaintCounter counter;
     counter.swallow = true;
-    dialog = std::make_unique<TFicheConfigurateurRecupDevis>(nullptr, endpoint());
+    dialog = std::make_unique<FicheDialog>(endpoint());
     dialog->installEventFilter(&counter);
-    dialog->setFichierTemp(resultPath);
-    dialog->setFichierConfig(configPath);
+    dialog->fiche().setFichierTemp(resultPath);
+    dialog->fiche().setFichierConfig(configPath);
     dialog->show();
     EXPECT_TRUE(waitFor([&] { return !messages.isEmpty(); }, 3000));
 }
@@ -239,6 +186,31 @@ TEST_F(DialogTest, TabGoesFromRecupererToAnnulerAndEnterActsOnTheFocusedButton)
     QTest::keyClick(dialog.get(), Qt::Key_Return);
     EXPECT_EQ(recupererClicks, 1);
     EXPECT_FALSE(dialog->isVisible());
+}
+
+TEST_F(DialogTest, DuringARequestTheWindowWaitsAndItsCloseBoxStopsIt)
+{
+    gateway.script(R"({"/index.php/Services/jeton": [{"hang": 20}]})");
+    writeConfig(config("1", "vestiora"));
+    // The request runs in the dialog's own event loop: the user acts from a timer.
+    QElapsedTimer sinceClose;
+    bool acted = false;
+    QTimer::singleShot(900, [&] {
+        acted = true;
+        EXPECT_EQ(gateway.requests().size(), 1U);
+        EXPECT_FALSE(child<QPushButton>("btnDevisRecuperer")->isEnabled());
+        EXPECT_EQ(dialog->cursor().shape(), Qt::WaitCursor);
+        EXPECT_EQ(child<QPushButton>("btnAnnulerRecuperation")->cursor().shape(), Qt::ArrowCursor);
+        EXPECT_EQ(child<QLabel>("lblChiffrage")->text(), QStringLiteral("Connexion à la passerelle…"));
+        sinceClose.start();
+        dialog->close();
+        EXPECT_TRUE(dialog->isVisible()) << "the dialog closes once the request has stopped";
+    });
+    start();
+    ASSERT_TRUE(waitFor([&] { return acted && !dialog->isVisible(); }, 5000));
+    EXPECT_LT(sinceClose.elapsed(), 500);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join(" | ").toStdString();
+    EXPECT_TRUE(browserUrls.empty());
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "ModuleApplication.h"
+#include "qt/ModuleApplication.h"
 
 #include <gtest/gtest.h>
 

@@ -25,6 +25,7 @@ HttpLimits shortLimits()
     HttpLimits limits;
     limits.connectTimeout = std::chrono::milliseconds(1500);
     limits.stallTimeout = std::chrono::seconds(1);
+    limits.overallTimeout = std::chrono::seconds(3);
     return limits;
 }
 
@@ -147,6 +148,12 @@ INSTANTIATE_TEST_SUITE_P(
                     "trop volumineuse (plus de 1 Mio)"},
         FailureCase{"StreamedTooLarge", R"([{"stream": 3000000}])", "trop volumineuse (plus de 1 Mio)"},
         FailureCase{"Stall", R"([{"hang": 5}])", "Le serveur 127.0.0.1 ne répond plus : aucune donnée reçue depuis 1 s."},
+        // A burst does not hide the silence after it: the rule is "no byte for 1 s", not an average.
+        FailureCase{"BurstThenSilence", R"([{"body": "<Configurateur>......</Configurateur>", "drip": {"size": 20, "every": 2.5}}])",
+                    "Le serveur 127.0.0.1 ne répond plus : aucune donnée reçue depuis 1 s."},
+        // A byte every 0.6 s never stalls; the overall limit ends it, and says so.
+        FailureCase{"Drip", R"([{"body": "<Configurateur/>", "drip": {"size": 1, "every": 0.6}}])",
+                    "Le serveur 127.0.0.1 n'a pas envoyé sa réponse complète en 3 s."},
         FailureCase{"ClosedWithoutReply", R"([{"close": true}])", "Le serveur 127.0.0.1 a fermé la connexion sans répondre."}),
     [](const testing::TestParamInfo<FailureCase> &param) { return std::string(param.param.name); });
 

@@ -4,9 +4,11 @@
 #include "platform/text.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cctype>
 #include <cstdlib>
 #include <new>
+#include <stdexcept>
 #include <string_view>
 #include <utility>
 
@@ -73,6 +75,15 @@ curl_off_t infoOffset(CURL *handle, CURLINFO info)
     return value;
 }
 
+// "60 s", "2 min": a time limit as the user reads it.
+std::string duration(std::chrono::milliseconds limit)
+{
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(limit).count();
+    if (seconds >= 60 && seconds % 60 == 0)
+        return std::to_string(seconds / 60) + " min";
+    return std::to_string(seconds) + " s";
+}
+
 std::string proxyRefusal(const std::string &proxy, long code)
 {
     // tinyproxy and others answer a refused CONNECT with 401 rather than 407.
@@ -83,6 +94,18 @@ std::string proxyRefusal(const std::string &proxy, long code)
 }
 
 } // namespace
+
+HttpLimits documentClientLimits()
+{
+    HttpLimits limits;
+    limits.overallTimeout = std::chrono::minutes(2);
+    return limits;
+}
+
+HttpLimits quoteClientLimits()
+{
+    return HttpLimits{};
+}
 
 bool isWebAddress(const std::string &url)
 {
@@ -106,8 +129,9 @@ std::string hostOf(const std::string &url)
 HttpClient::HttpClient(HttpLimits limits)
     : limits_(limits)
     , handle_(curl_easy_init())
+    , multi_(curl_multi_init())
 {
-    if (!handle_)
+    if (!handle_ || !multi_)
         throw ModuleError("Impossible de préparer la connexion réseau.", "curl_easy_init failed");
     applyConstantOptions();
 }
@@ -144,10 +168,14 @@ void HttpClient::applyConstantOptions()
         setOption(CURLOPT_CAINFO, file);
     if (const char *dir = std::getenv("SSL_CERT_DIR"); dir != nullptr && *dir != '\0')
         setOption(CURLOPT_CAPATH, dir);
+    // The stall and overall limits are kept by the progress callback (see stopReason).
     setOption(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits_.connectTimeout.count()));
-    setOption(CURLOPT_LOW_SPEED_LIMIT, 1L);
-    setOption(CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits_.stallTimeout.count()));
     setOption(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits_.maxBodyBytes));
+    setOption(CURLOPT_NOPROGRESS, 0L);
+    setOption(CURLOPT_XFERINFOFUNCTION, &HttpClient::onProgress);
+    setOption(CURLOPT_XFERINFODATA, static_cast<void *>(this));
+    setOption(CURLOPT_PREREQFUNCTION, &HttpClient::onRequestReady);
+    setOption(CURLOPT_PREREQDATA, static_cast<void *>(this));
     setOption(CURLOPT_WRITEFUNCTION, &HttpClient::onBody);
     setOption(CURLOPT_WRITEDATA, static_cast<void *>(this));
     setOption(CURLOPT_HEADERFUNCTION, &HttpClient::onHeader);
@@ -199,9 +227,60 @@ void HttpClient::resetReply()
     bodyTooLarge_ = false;
     callbackError_ = nullptr;
     errorBuffer_[0] = '\0';
+    started_ = Clock::now();
+    lastByte_ = started_;
+    requestSent_ = false;
+    lastReceived_ = 0;
+    stop_ = Stop::None;
 }
 
-std::string HttpClient::Get(const std::string &url)
+HttpClient::Stop HttpClient::stopReason(Clock::time_point now) const
+{
+    if (state_ != nullptr && state_->cancel.load())
+        return Stop::Cancelled;
+    // The connect time-out covers the set-up; from the request on, any byte counts.
+    if (requestSent_ && now - lastByte_ >= limits_.stallTimeout)
+        return Stop::Stalled;
+    if (limits_.overallTimeout.count() > 0 && now - started_ >= limits_.overallTimeout)
+        return Stop::TooLong;
+    return Stop::None;
+}
+
+// The transfer runs in a loop of our own rather than curl_easy_perform, so that a
+// cancel or a limit is seen within a tenth of a second even when nothing arrives.
+CURLcode HttpClient::perform()
+{
+    struct Attached {
+        CURLM *multi;
+        CURL *easy;
+        ~Attached() { curl_multi_remove_handle(multi, easy); }
+    };
+    if (curl_multi_add_handle(multi_.get(), handle_.get()) != CURLM_OK)
+        throw ModuleError("Impossible de préparer la connexion réseau.", "curl_multi_add_handle failed");
+    const Attached attached{multi_.get(), handle_.get()};
+    constexpr int kPollMs = 100;
+    int running = 1;
+    while (true) {
+        if (curl_multi_perform(multi_.get(), &running) != CURLM_OK)
+            throw std::bad_alloc(); // the only failure left to the multi interface here
+        if (running == 0)
+            break;
+        if (stop_ == Stop::None)
+            stop_ = stopReason(Clock::now());
+        if (stop_ != Stop::None)
+            return CURLE_ABORTED_BY_CALLBACK;
+        if (curl_multi_poll(multi_.get(), nullptr, 0, kPollMs, nullptr) != CURLM_OK)
+            throw std::bad_alloc();
+    }
+    int left = 0;
+    while (const CURLMsg *message = curl_multi_info_read(multi_.get(), &left)) {
+        if (message->msg == CURLMSG_DONE && message->easy_handle == handle_.get())
+            return message->data.result;
+    }
+    return CURLE_OK;
+}
+
+std::string HttpClient::Get(const std::string &url, TransferState *state)
 {
     if (url.empty())
         throw ModuleError("Aucune adresse à interroger : l'adresse reçue est vide.");
@@ -217,7 +296,13 @@ std::string HttpClient::Get(const std::string &url)
     setOption(CURLOPT_URL, url.c_str());
     setOption(CURLOPT_HTTPGET, 1L);
 
-    const CURLcode code = curl_easy_perform(handle_.get());
+    state_ = state;
+    if (state_ != nullptr) {
+        state_->received = 0;
+        state_->expected = 0;
+    }
+    const CURLcode code = perform();
+    state_ = nullptr;
     char *effective = nullptr;
     curl_easy_getinfo(handle_.get(), CURLINFO_EFFECTIVE_URL, &effective);
     const std::string lastUrl = effective != nullptr ? effective : url;
@@ -225,8 +310,10 @@ std::string HttpClient::Get(const std::string &url)
 
     if (callbackError_)
         std::rethrow_exception(std::exchange(callbackError_, nullptr));
+    if (stop_ != Stop::None)
+        throwStopped(host);
     if (code != CURLE_OK)
-        throwTransferError(code, host, urlPart(lastUrl, CURLUPART_SCHEME) == "https");
+        throwTransferError(code, host);
     checkStatus(host);
 
     std::string body = std::move(body_);
@@ -244,7 +331,24 @@ void HttpClient::checkStatus(const std::string &host) const
     throw ModuleError("Le serveur " + host + " a répondu : " + line, line);
 }
 
-void HttpClient::throwTransferError(CURLcode code, const std::string &host, bool secure) const
+void HttpClient::throwStopped(const std::string &host) const
+{
+    switch (stop_) {
+    case Stop::Cancelled:
+        throw RequestCancelled();
+    case Stop::Stalled:
+        throw ModuleError("Le serveur " + host + " ne répond plus : aucune donnée reçue depuis "
+                          + duration(limits_.stallTimeout) + ".");
+    case Stop::TooLong:
+        throw ModuleError("Le serveur " + host + " n'a pas envoyé sa réponse complète en "
+                          + duration(limits_.overallTimeout) + ".");
+    case Stop::None:
+        break;
+    }
+    throw std::logic_error("no stop reason");
+}
+
+void HttpClient::throwTransferError(CURLcode code, const std::string &host) const
 {
     CURL *h = handle_.get();
     const std::string detail = errorBuffer_[0] != '\0' ? std::string(errorBuffer_.data()) : curl_easy_strerror(code);
@@ -269,14 +373,10 @@ void HttpClient::throwTransferError(CURLcode code, const std::string &host, bool
         break;
     case CURLE_OPERATION_TIMEDOUT: {
         // Set-up ends with the TLS handshake on https, with the TCP connection on http.
-        const bool established = infoOffset(h, secure ? CURLINFO_APPCONNECT_TIME_T : CURLINFO_CONNECT_TIME_T) > 0;
+        // Only the set-up has a libcurl time-out; the others are ours (throwStopped).
         const bool proxySilent = viaProxy && infoOffset(h, CURLINFO_CONNECT_TIME_T) == 0;
-        message = established   ? "Le serveur " + host + " ne répond plus : aucune donnée reçue depuis "
-                                      + std::to_string(limits_.stallTimeout.count()) + " s."
-                  : proxySilent ? "Le proxy " + proxy + " ne répond pas : connexion impossible en "
-                                      + std::to_string(limits_.connectTimeout.count() / 1000) + " s."
-                                : "Le serveur " + host + " ne répond pas : connexion impossible en "
-                                      + std::to_string(limits_.connectTimeout.count() / 1000) + " s.";
+        message = (proxySilent ? "Le proxy " + proxy : "Le serveur " + host)
+                + " ne répond pas : connexion impossible en " + duration(limits_.connectTimeout) + ".";
         break;
     }
     case CURLE_PEER_FAILED_VERIFICATION:
@@ -345,10 +445,36 @@ std::size_t HttpClient::onBody(char *data, std::size_t size, std::size_t count, 
     }
 }
 
+int HttpClient::onProgress(void *self, curl_off_t downloadTotal, curl_off_t downloadNow, curl_off_t, curl_off_t)
+{
+    auto *client = static_cast<HttpClient *>(self);
+    const Clock::time_point now = Clock::now();
+    if (downloadNow != client->lastReceived_) {
+        client->lastReceived_ = downloadNow;
+        client->lastByte_ = now;
+    }
+    if (client->state_ != nullptr) {
+        client->state_->received = downloadNow;
+        client->state_->expected = downloadTotal;
+    }
+    if (client->stop_ == Stop::None)
+        client->stop_ = client->stopReason(now);
+    return client->stop_ == Stop::None ? 0 : 1;
+}
+
+int HttpClient::onRequestReady(void *self, char *, char *, int, int)
+{
+    auto *client = static_cast<HttpClient *>(self);
+    client->requestSent_ = true;
+    client->lastByte_ = Clock::now();
+    return CURL_PREREQFUNC_OK;
+}
+
 std::size_t HttpClient::onHeader(char *data, std::size_t size, std::size_t count, void *self)
 {
     auto *client = static_cast<HttpClient *>(self);
     const std::size_t bytes = size * count;
+    client->lastByte_ = Clock::now();
     try {
         const std::string_view line = trimLineEnd(std::string_view(data, bytes));
         if (startsWithNoCase(line, "HTTP/")) {

@@ -3,8 +3,10 @@
 #include "gateway/proxy_params.h"
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <memory>
 #include <string>
@@ -20,9 +22,24 @@ struct RequestHeaders {
 };
 
 struct HttpLimits {
-    std::chrono::milliseconds connectTimeout{30'000}; // TCP and TLS set-up
-    std::chrono::seconds stallTimeout{60};            // no byte received for this long
+    std::chrono::milliseconds connectTimeout{30'000}; // TCP, TLS and proxy set-up
+    std::chrono::milliseconds stallTimeout{60'000};   // no byte received for this long, once the request is sent
+    std::chrono::milliseconds overallTimeout{0};      // the whole request, set-up included; 0: no limit
     std::size_t maxBodyBytes = std::size_t{256} << 20;
+};
+
+// What a request shares with the thread that waits for it: the waiting thread may ask
+// for the request to stop, and reads how far it has got.
+struct TransferState {
+    std::atomic<bool> cancel{false};
+    std::atomic<std::int64_t> received{0}; // body bytes of the current reply
+    std::atomic<std::int64_t> expected{0}; // its announced size, 0 when unknown
+};
+
+// Thrown by HttpClient::Get when its TransferState asked it to stop.
+class RequestCancelled : public std::exception {
+public:
+    [[nodiscard]] const char *what() const noexcept override { return "request cancelled"; }
 };
 
 // One libcurl easy handle, kept for the life of the client so that its cookies and its
@@ -41,8 +58,9 @@ public:
     [[nodiscard]] const ProxyParams &proxyParams() const noexcept { return proxy_; }
     [[nodiscard]] RequestHeaders &request() noexcept { return headers_; }
 
-    // GET after redirects; the body decoded to UTF-8.
-    [[nodiscard]] std::string Get(const std::string &url);
+    // GET after redirects; the body decoded to UTF-8. With `state`, the request can be
+    // stopped from another thread and reports its progress there.
+    [[nodiscard]] std::string Get(const std::string &url, TransferState *state = nullptr);
 
 private:
     struct EasyDeleter {
@@ -51,6 +69,12 @@ private:
     struct SlistDeleter {
         void operator()(curl_slist *list) const noexcept { curl_slist_free_all(list); }
     };
+    struct MultiDeleter {
+        void operator()(CURLM *multi) const noexcept { curl_multi_cleanup(multi); }
+    };
+    // Why a request was stopped before libcurl ended it.
+    enum class Stop { None, Cancelled, Stalled, TooLong };
+    using Clock = std::chrono::steady_clock;
 
     template <typename T>
     void setOption(CURLoption option, T value);
@@ -58,16 +82,22 @@ private:
     void applyProxy();
     void applyHeaders();
     void resetReply();
-    [[noreturn]] void throwTransferError(CURLcode code, const std::string &host, bool secure) const;
+    CURLcode perform();
+    [[nodiscard]] Stop stopReason(Clock::time_point now) const;
+    [[noreturn]] void throwStopped(const std::string &host) const;
+    [[noreturn]] void throwTransferError(CURLcode code, const std::string &host) const;
     void checkStatus(const std::string &host) const;
 
     static std::size_t onBody(char *data, std::size_t size, std::size_t count, void *self);
     static std::size_t onHeader(char *data, std::size_t size, std::size_t count, void *self);
+    static int onProgress(void *self, curl_off_t downloadTotal, curl_off_t downloadNow, curl_off_t, curl_off_t);
+    static int onRequestReady(void *self, char *, char *, int, int);
 
     HttpLimits limits_;
     ProxyParams proxy_;
     RequestHeaders headers_;
     std::unique_ptr<CURL, EasyDeleter> handle_;
+    std::unique_ptr<CURLM, MultiDeleter> multi_;
     std::unique_ptr<curl_slist, SlistDeleter> headerList_;
     std::array<char, CURL_ERROR_SIZE> errorBuffer_{};
 
@@ -77,7 +107,20 @@ private:
     std::string contentType_;
     bool bodyTooLarge_ = false;
     std::exception_ptr callbackError_;
+
+    // The request in progress, as the progress callback sees it.
+    TransferState *state_ = nullptr;
+    Clock::time_point started_;
+    Clock::time_point lastByte_;
+    bool requestSent_ = false;
+    curl_off_t lastReceived_ = 0;
+    Stop stop_ = Stop::None;
 };
+
+// The token request and the retrieval document: small replies, 2 minutes at most.
+[[nodiscard]] HttpLimits documentClientLimits();
+// The quote: no overall limit, its progress is shown and the user may cancel it.
+[[nodiscard]] HttpLimits quoteClientLimits();
 
 // True for an http or https address, the only kinds the module fetches or opens.
 [[nodiscard]] bool isWebAddress(const std::string &url);

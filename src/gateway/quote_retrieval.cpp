@@ -265,20 +265,4 @@ LigneDevis saveRetrieval(const std::string &documentText, const std::string &pro
     return line;
 }
 
-LigneDevis retrieveQuote(RetrievalClients clients, const std::string &host, const std::string &urlRecuperation,
-                         const std::string &resultPath, const PictureLimits &limits)
-{
-    clients.applyProxy(clients.document);
-    const std::string documentText = clients.document.Get(urlRecuperation);
-    const std::string project = readRetrievalDocument(documentText).Project;
-    if (project.empty())
-        return saveRetrieval(documentText, project, nullptr, resultPath, limits);
-
-    clients.applyProxy(clients.quote);
-    clients.quote.request().ContentType = "application/json";
-    clients.quote.request().CharSet = "utf-8";
-    std::string quoteBody = clients.quote.Get(quoteUrl(host, project));
-    return saveRetrieval(documentText, project, &quoteBody, resultPath, limits);
-}
-
 } // namespace gateway

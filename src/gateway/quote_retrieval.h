@@ -1,10 +1,8 @@
 #pragma once
 
-#include "gateway/http_client.h"
 #include "gateway/line_picture.h"
 #include "gateway/result_file.h"
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -45,19 +43,6 @@ struct QuoteReply {
 // path names none) and the project with the characters a file name cannot hold
 // replaced by '_', plus ".bmp".
 [[nodiscard]] std::string linePicturePath(const std::string &resultPath, const std::string &project);
-
-// The HTTP clients of a retrieval and the proxy step applied before each request.
-struct RetrievalClients {
-    HttpClient &document;
-    HttpClient &quote;
-    std::function<void(HttpClient &)> applyProxy;
-};
-
-// The whole retrieval: fetches the retrieval document from `urlRecuperation`, the quote
-// of its project from `host`, writes the picture beside the result file and the result
-// file itself. Any failure throws, and then no result file was written or changed.
-LigneDevis retrieveQuote(RetrievalClients clients, const std::string &host, const std::string &urlRecuperation,
-                         const std::string &resultPath, const PictureLimits &limits = {});
 
 // The part of the retrieval after the requests: `quoteBody` is the quote reply, or
 // nothing when no quote was requested.

@@ -193,10 +193,26 @@ class GatewayHandler(http.server.BaseHTTPRequestHandler):
         length = reply.get("content_length", len(body))
         self.send_header("Content-Length", str(length))
         self.end_headers()
+        if "drip" in reply:
+            self.drip(body, reply["drip"])
+            return
         self.wfile.write(body)
         if length != len(body):
             self.wfile.flush()
             self.close_connection = True
+
+    def drip(self, body, how):
+        """Sends the body `size` bytes at a time, `every` seconds apart: a slow line."""
+        size, every = how.get("size", 1), how.get("every", 1.0)
+        try:
+            for start in range(0, len(body), size):
+                if start:
+                    time.sleep(every)
+                self.wfile.write(body[start:start + size])
+                self.wfile.flush()
+        except OSError:
+            pass
+        self.close_connection = True
 
     def stream(self, size):
         """Sends `size` bytes in chunks, for replies larger than a client accepts."""

@@ -26,6 +26,7 @@ import standin  # noqa: E402
 ARGS = None
 RECUPERER = (22 + 62, 158 + 25)
 ANNULER = (202 + 62, 158 + 25)
+INSTRUCTION_LINE = (22, 134, 305, 18)  # x, y, width, height in the dialog
 WORKED_EXAMPLE = {"modele": "meuble-haut-60", "finition": "chene-clair", "quantite": "2"}
 
 
@@ -208,10 +209,67 @@ class ExchangeTest(WholeProcessTestCase):
         self.assertIn(b"<PrixTotal>310.00</PrixTotal>", data)
 
 
+    # The window while a request runs -----------------------------------------------
+
+    def instruction_line(self, name):
+        """The instruction line as the screen shows it, as PNG bytes."""
+        wx, wy, _, _ = self.x.geometry(self.window)
+        x, y, w, h = INSTRUCTION_LINE
+        path = os.path.join(self.dir, name)
+        self.x.screenshot(ARGS.screenshot_tool, path, (wx + x, wy + y, w, h))
+        with open(path, "rb") as f:
+            data = f.read()
+        os.remove(path)
+        return data
+
+    def annuler_ends_at_once(self, proc):
+        """Clicks « Annuler »: the module must be gone within a second, with nothing written."""
+        started = time.monotonic()
+        self.x.click(self.window, *ANNULER)
+        code, self.stderr = wait_exit(proc, timeout=5)
+        self.assertLess(time.monotonic() - started, 1.0 + 0.2)  # the click itself takes 0.05 s
+        self.assertEqual(code, 0)
+        self.assertNotIn("Module_Valmora:", self.stderr)
+        self.assertEqual(sorted(os.listdir(self.dir)), ["config.ini"])
+
+    def test_annuler_during_a_dripping_log_in_ends_at_once(self):
+        self.gateway.script({"/index.php/Services/jeton": [
+            {"body": "<Configurateur><Jeton>T</Jeton></Configurateur>", "drip": {"size": 1, "every": 0.5}}]})
+        proc = self.start()
+        deadline = time.monotonic() + 10
+        while not self.gateway.requests() and time.monotonic() < deadline:
+            time.sleep(0.05)
+        time.sleep(1.0)
+        self.annuler_ends_at_once(proc)
+        self.assertEqual(self.gateway.browser_lines(), [])
+
+    def test_slow_quote_shows_its_progress_and_annuler_writes_nothing(self):
+        # About 3 MB, 100 kB every 0.2 s: a quote on a slow line.
+        body = '{"code": 200, "returnedObject": {"libelle": "Lent"}, "remplissage": "%s"}' % ("x" * 3000000)
+        self.gateway.script({"/index.php/Services/recuperation_valmora": [
+            {"body": body, "drip": {"size": 100000, "every": 0.2}}]})
+        proc = self.start(play_user=WORKED_EXAMPLE)
+        self.gateway.wait_browser(2)
+        time.sleep(0.3)
+        idle = self.instruction_line("repos.png")
+        self.x.click(self.window, *RECUPERER)
+        time.sleep(1.5)
+        first = self.instruction_line("progression1.png")
+        os.makedirs(ARGS.artifacts, exist_ok=True)
+        self.x.screenshot(ARGS.screenshot_tool, os.path.join(ARGS.artifacts, "dialog_slow_quote.png"))
+        time.sleep(0.8)
+        second = self.instruction_line("progression2.png")
+        self.assertNotEqual(first, idle, "the line says what is happening")
+        self.assertNotEqual(second, first, "the line follows the quote as it arrives")
+        self.annuler_ends_at_once(proc)
+
+
 def main():
     global ARGS
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
+    parser.add_argument("--screenshot-tool", required=True)
+    parser.add_argument("--artifacts", required=True)
     parser.add_argument("--gateway-host", required=True)
     ARGS, argv = start_whole_process_tests(parser)
     unittest.main(argv=argv)

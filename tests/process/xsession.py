@@ -111,8 +111,9 @@ class XDisplay:
         time.sleep(0.1)
         self.xdotool("key", "Return")
 
-    def screenshot(self, tool, path):
-        subprocess.run([tool, path], env=self.env(), check=True, timeout=30,
+    def screenshot(self, tool, path, rect=None):
+        """The screen, or the rectangle (x, y, width, height) of it, as a PNG file."""
+        subprocess.run([tool, path, *[str(v) for v in rect or ()]], env=self.env(), check=True, timeout=30,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 

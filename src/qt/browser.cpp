@@ -1,4 +1,4 @@
-#include "platform/browser.h"
+#include "qt/browser.h"
 
 #include <QDesktopServices>
 #include <QString>

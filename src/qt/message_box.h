@@ -5,14 +5,14 @@
 class QString;
 class QWidget;
 
-// The one place the module shows a modal message. Tests replace the box with a handler
+// The Qt view's message box. Tests replace the box with a handler
 // that records the text and returns at once, as if the user had pressed OK.
 namespace platform {
 
 using MessageHandler = std::function<void(const QString &text)>;
 
 // Shows `text` in a modal box over `parent` (or with no owner) and waits until the user
-// dismisses it. The text is also written to standard error for the host's logs.
+// dismisses it.
 void showMessage(const QString &text, QWidget *parent = nullptr);
 
 // Installs `handler` in place of the box; an empty handler restores the box.

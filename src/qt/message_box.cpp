@@ -1,10 +1,9 @@
-#include "platform/message_box.h"
+#include "qt/message_box.h"
 
 #include <QMessageBox>
 #include <QString>
 #include <QWidget>
 
-#include <cstdio>
 #include <utility>
 
 namespace platform {
@@ -20,14 +19,11 @@ MessageHandler &installedHandler()
 
 void showMessage(const QString &text, QWidget *parent)
 {
-    std::fprintf(stderr, "Module_Valmora: %s\n", text.toUtf8().constData());
-    std::fflush(stderr);
     if (const MessageHandler &handler = installedHandler()) {
         handler(text);
         return;
     }
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Configurateur Valmora"), text,
-                    QMessageBox::Ok, parent);
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Configurateur Valmora"), text, QMessageBox::Ok, parent);
     box.exec();
 }
 
