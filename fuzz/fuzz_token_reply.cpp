@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     try {
         const gateway::TokenReply reply =
             gateway::parseTokenReply(std::string_view(reinterpret_cast<const char *>(data), size));
-        static_cast<void>(gateway::tokenReplyProblems(reply, "secret"));
+        static_cast<void>(gateway::tokenReplyProblems(reply));
     } catch (const ModuleError &) {
         // Text that is not XML is refused with a message: expected.
     }

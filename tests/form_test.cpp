@@ -263,6 +263,8 @@ INSTANTIATE_TEST_SUITE_P(
                          "Connexion impossible au serveur 127.0.0.1 : connexion refusée ou réseau indisponible.", false},
         LogInFailureCase{"ErrorStatus", R"([{"status": 500}])",
                          "Le serveur 127.0.0.1 a répondu : HTTP/1.1 500 Internal Server Error", false},
+        LogInFailureCase{"StatusLineEchoingThePassword", R"([{"status": 403, "reason": "Refus de SECRET"}])",
+                         "Le serveur 127.0.0.1 a répondu : HTTP/1.1 403 Refus de ****", false},
         LogInFailureCase{"WithoutConfigurateur", R"([{"body": "<Erreur>Compte inconnu (secret)</Erreur>"}])",
                          "Configurateur vestiora : GetJetonEtUrlsErreurs \n"
                          "La passerelle n'a pas renvoyé de réponse Configurateur.\n"

@@ -52,6 +52,8 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"KeyBeforeAnySectionIgnored", "K=1\n[S]\n", "S", "K", "<défaut>"},
         ReadCase{"LineWithoutEqualsIgnored", "[S]\nK\nK=1\n", "S", "K", "1"},
         ReadCase{"CrLfLines", "[S]\r\nK=1\r\nL=2\r\n", "S", "L", "2"},
+        ReadCase{"CrOnlyLines", "[S]\rK=1\rL=2\r", "S", "L", "2"},
+        ReadCase{"CrOnlyValueEndsAtItsLine", "[S]\rK=1\r[T]\rK=2", "S", "K", "1"},
         ReadCase{"NoFinalLineBreak", "[S]\nK=fin", "S", "K", "fin"},
         ReadCase{"EmptyText", "", "S", "K", "<défaut>"},
         ReadCase{"Utf8ByteOrderMarkSkipped", "\xEF\xBB\xBF[S]\nK=1\n", "S", "K", "1"},

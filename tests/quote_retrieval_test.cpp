@@ -124,6 +124,14 @@ TEST(QuoteReplyPictureTest, PictureIsReadWhereItLiesOrUnescaped)
     EXPECT_FALSE(without.hasPicture);
 }
 
+std::string repeated(const std::string &text, std::size_t times)
+{
+    std::string out;
+    for (std::size_t i = 0; i < times; ++i)
+        out += text;
+    return out;
+}
+
 TEST(QuoteReplyRefusalTest, RepliesThatCannotBeReadAreErrors)
 {
     const std::pair<const char *, const char *> cases[] = {
@@ -142,6 +150,20 @@ TEST(QuoteReplyRefusalTest, RepliesThatCannotBeReadAreErrors)
         {R"({"code":1,"returnedObject":{"libelle":"x")", ""},
         {R"({"code":1,)", ""},
     };
+    // Line values are at most 64 KiB, whatever their kind.
+    const std::string big(64 * 1024 + 1, '7');
+    const std::string bigValues[][2] = {
+        {R"({"code":1,"returnedObject":{"libelle":")" + big + R"("}})", "la valeur libelle dépasse 64 Kio."},
+        {R"({"code":1,"returnedObject":{"prixTotal":)" + big + "}}", "la valeur prixTotal dépasse 64 Kio."},
+        {R"({"code":1,"returnedObject":{"detail":[)" + repeated("1,", 33 * 1024) + "1]}}",
+         "la valeur detail dépasse 64 Kio."},
+    };
+    for (const auto &[json, fragment] : bigValues) {
+        const std::string message = errorOf([&] { static_cast<void>(parse(json)); });
+        EXPECT_EQ(message, "Réponse du service de devis invalide : " + fragment);
+    }
+    EXPECT_EQ(parse(R"({"code":1,"returnedObject":{"libelle":")" + big.substr(1) + R"("}})").line.Libelle.size(),
+              64U * 1024U);
     for (const auto &[json, fragment] : cases) {
         const std::string message = errorOf([&] { static_cast<void>(parse(json)); });
         EXPECT_EQ(message.rfind("Réponse du service de devis invalide : ", 0), 0U) << json << " -> " << message;

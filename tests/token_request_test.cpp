@@ -63,7 +63,7 @@ TEST(TokenReplyTest, ReadsTheThreeValuesInAnyOrderIgnoringExtras)
         EXPECT_EQ(reply.Jeton, "T1");
         EXPECT_EQ(reply.UrlConnexion, "https://c/x?a=1&b=2");
         EXPECT_EQ(reply.UrlRecuperation, "https://r/y");
-        EXPECT_TRUE(gateway::tokenReplyProblems(reply, "secret").empty());
+        EXPECT_TRUE(gateway::tokenReplyProblems(reply).empty());
     }
 }
 
@@ -90,9 +90,9 @@ TEST(TokenReplyTest, ReplyWithoutConfigurateurIsReportedWithTheGatewayWords)
     const gateway::TokenReply reply =
         gateway::parseTokenReply("<Erreur>\n  Mot de passe secret refusé pour <b>jeanne</b>  \n</Erreur>");
     EXPECT_FALSE(reply.hasConfigurateur);
-    EXPECT_EQ(gateway::tokenReplyProblems(reply, "secret"),
+    EXPECT_EQ(gateway::tokenReplyProblems(reply),
               (std::vector<std::string>{"La passerelle n'a pas renvoyé de réponse Configurateur.",
-                                        "Message de la passerelle : Mot de passe **** refusé pour jeanne"}));
+                                        "Message de la passerelle : Mot de passe secret refusé pour jeanne"}));
 }
 
 TEST(TokenReplyTest, EmptyConnectionAddressIsReportedAndGatewayTextIsCut)
@@ -100,7 +100,7 @@ TEST(TokenReplyTest, EmptyConnectionAddressIsReportedAndGatewayTextIsCut)
     const std::string longText(400, 'x');
     const gateway::TokenReply reply = gateway::parseTokenReply(
         "<Configurateur><Jeton>T</Jeton><UrlConnexion></UrlConnexion>" + longText + "</Configurateur>");
-    const auto problems = gateway::tokenReplyProblems(reply, "");
+    const auto problems = gateway::tokenReplyProblems(reply);
     ASSERT_EQ(problems.size(), 2U);
     EXPECT_EQ(problems[0], "La passerelle n'a pas renvoyé l'adresse du configurateur (UrlConnexion).");
     EXPECT_EQ(problems[1], "Message de la passerelle : T" + std::string(299, 'x'));
@@ -139,14 +139,20 @@ TEST(HideSecretTest, MasksEveryOccurrence)
     EXPECT_EQ(gateway::hideSecret("rien", ""), "rien");
 }
 
-TEST(HideSecretTest, MasksThePasswordAsAQueryStringCarriesItBack)
+// Every form a server may echo: as typed in any case, percent-encoded with hex in either
+// case, '+' for a space; in a status line, the gateway's text or an address.
+TEST(HideSecretTest, MasksThePasswordInEveryFormAServerEchoes)
 {
     const std::string password = "S3cret&Mot Été";
-    for (const char *echo : {"mdp=S3cret%26Mot%20%C3%89t%C3%A9", "mdp=S3cret%26Mot+%C3%89t%C3%A9",
-                             "mdp=S3cret%26Mot%20%c3%89t%c3%a9", "mdp=S3cret&Mot Été"}) {
+    for (const char *echo : {"HTTP/1.1 403 Mot de passe refusé : S3cret&Mot Été", "mdp=S3cret%26Mot%20%C3%89t%C3%A9",
+                             "mdp=S3cret%26Mot+%C3%89t%C3%A9", "mdp=S3cret%26Mot%20%c3%89t%c3%a9",
+                             "MOT DE PASSE S3CRET&MOT ÉTÉ INCONNU", "s3cret&mot été", "mdp=s3cret%26mot+%c3%89t%c3%a9"}) {
         const std::string hidden = gateway::hideSecret(echo, password);
-        EXPECT_EQ(hidden.find("S3cret"), std::string::npos) << echo << " -> " << hidden;
+        EXPECT_NE(hidden.find("****"), std::string::npos) << echo;
+        EXPECT_EQ(gateway::hideSecret(hidden, "S3cret"), hidden) << echo << " -> " << hidden;
+        EXPECT_EQ(gateway::hideSecret(hidden, "t%C3%A9"), hidden) << echo << " -> " << hidden;
     }
+    EXPECT_EQ(gateway::hideSecret("Réponse : ÉTÉ", "été"), "Réponse : ****");
 }
 
 } // namespace

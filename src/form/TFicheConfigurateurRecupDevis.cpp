@@ -69,7 +69,8 @@ bool TFicheConfigurateurRecupDevis::closeRequested()
 
 void TFicheConfigurateurRecupDevis::showMessage(const std::string &text)
 {
-    const std::string shown = gateway::hideSecret(text, Config.MotDePasse);
+    const std::string shown =
+        gateway::hideSecret(gateway::hideSecret(text, Config.MotDePasse), Proxy.ProxyPassword);
     printForHost(shown);
     view_.showMessage(shown);
 }
@@ -159,7 +160,7 @@ int TFicheConfigurateurRecupDevis::GetJetonEtUrls()
         UrlConnexion = reply.UrlConnexion;
         UrlRecuperation = reply.UrlRecuperation;
     }
-    Erreurs = gateway::tokenReplyProblems(reply, Config.MotDePasse);
+    Erreurs = gateway::tokenReplyProblems(reply);
     return Erreurs.empty() ? 1 : 0;
 }
 

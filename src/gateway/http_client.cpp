@@ -99,6 +99,7 @@ HttpLimits documentClientLimits()
 {
     HttpLimits limits;
     limits.overallTimeout = std::chrono::minutes(2);
+    limits.maxBodyBytes = std::size_t{4} << 20;
     return limits;
 }
 
@@ -479,7 +480,8 @@ std::size_t HttpClient::onHeader(char *data, std::size_t size, std::size_t count
         const std::string_view line = trimLineEnd(std::string_view(data, bytes));
         if (startsWithNoCase(line, "HTTP/")) {
             // A new reply starts (after a redirect or an interim reply).
-            client->statusLine_ = std::string(line);
+            // Shown to the user: a reason phrase in Latin-1 must still read right.
+            client->statusLine_ = platform::decodeWithCharset(std::string(line), {});
             client->contentType_.clear();
         } else if (startsWithNoCase(line, "content-type:")) {
             client->contentType_ = std::string(line.substr(13));

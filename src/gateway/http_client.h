@@ -117,9 +117,10 @@ private:
     Stop stop_ = Stop::None;
 };
 
-// The token request and the retrieval document: small replies, 2 minutes at most.
+// The token request and the retrieval document: small replies (4 MiB), 2 minutes at most.
 [[nodiscard]] HttpLimits documentClientLimits();
-// The quote: no overall limit, its progress is shown and the user may cancel it.
+// The quote: up to 256 MiB and no overall limit; its progress is shown and the user may
+// cancel it.
 [[nodiscard]] HttpLimits quoteClientLimits();
 
 // True for an http or https address, the only kinds the module fetches or opens.

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <filesystem>
+#include <new>
 
 namespace gateway {
 namespace {
@@ -23,8 +24,20 @@ namespace json = simdjson::ondemand;
 
 void check(simdjson::error_code error)
 {
+    if (error == simdjson::MEMALLOC)
+        throw std::bad_alloc();
     if (error != simdjson::SUCCESS)
         invalidReply("ce n'est pas du JSON valide.", simdjson::error_message(error));
+}
+
+// A line value longer than this is no label or price: refused, not written for the host.
+constexpr std::size_t kMaxLineValueBytes = 64 * 1024;
+
+std::string_view boundedValue(std::string_view text, std::string_view member)
+{
+    if (text.size() > kMaxLineValueBytes)
+        invalidReply("la valeur " + std::string(member) + " dépasse 64 Kio.");
+    return text;
 }
 
 std::string_view trimRight(std::string_view s)
@@ -66,8 +79,8 @@ bool isJsonNumber(std::string_view s)
 }
 
 // A member's value as plain text: a string's content, a number as written, true or
-// false, nothing for null, an array or an object as its JSON text.
-std::string plainText(json::value value)
+// false, nothing for null, an array or an object as its JSON text; at most 64 KiB.
+std::string plainText(json::value value, std::string_view member)
 {
     json::json_type type{};
     check(value.type().get(type));
@@ -75,10 +88,10 @@ std::string plainText(json::value value)
     case json::json_type::string: {
         std::string_view text;
         check(value.get_string().get(text));
-        return std::string(text);
+        return std::string(boundedValue(text, member));
     }
     case json::json_type::number: {
-        const std::string_view raw = trimRight(value.raw_json_token());
+        const std::string_view raw = boundedValue(trimRight(value.raw_json_token()), member);
         if (!isJsonNumber(raw))
             invalidReply("nombre mal écrit.");
         return std::string(raw);
@@ -99,7 +112,7 @@ std::string plainText(json::value value)
     case json::json_type::object: {
         std::string_view raw;
         check(simdjson::to_json_string(value).get(raw));
-        return std::string(trimRight(raw));
+        return std::string(boundedValue(trimRight(raw), member));
     }
     }
     return {};
@@ -147,7 +160,7 @@ void readLine(json::object object, QuoteReply &reply)
         for (std::size_t i = 0; i < members.size(); ++i) {
             if (key == members[i].first && !seen[i]) {
                 seen[i] = true; // the first of a name counts
-                *members[i].second = plainText(value);
+                *members[i].second = plainText(value, members[i].first);
             }
         }
     }

@@ -6,7 +6,6 @@
 
 #include <pugixml.hpp>
 
-#include <cctype>
 
 namespace gateway {
 namespace {
@@ -52,7 +51,7 @@ TokenReply parseTokenReply(std::string_view xml)
     return reply;
 }
 
-std::vector<std::string> tokenReplyProblems(const TokenReply &reply, std::string_view password)
+std::vector<std::string> tokenReplyProblems(const TokenReply &reply)
 {
     std::vector<std::string> lines;
     if (!reply.hasConfigurateur)
@@ -61,34 +60,55 @@ std::vector<std::string> tokenReplyProblems(const TokenReply &reply, std::string
         lines.emplace_back("La passerelle n'a pas renvoyé l'adresse du configurateur (UrlConnexion).");
     if (lines.empty())
         return lines;
-    const std::string text = hideSecret(std::string(trimBlanks(reply.gatewayText)), password);
+    const std::string_view text = trimBlanks(reply.gatewayText);
     if (!text.empty())
         lines.push_back("Message de la passerelle : " + std::string(platform::firstCodePoints(text, kGatewayTextLength)));
     return lines;
 }
 
+namespace {
+
+// A same-length copy for comparing without regard to case: ASCII letters and the
+// accented Latin-1 capitals (two UTF-8 bytes each) folded to small letters.
+std::string folded(std::string_view text)
+{
+    std::string out(text);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const auto c = static_cast<unsigned char>(out[i]);
+        if (c >= 'A' && c <= 'Z') {
+            out[i] = static_cast<char>(c + 32);
+        } else if (c == 0xC3 && i + 1 < out.size()) {
+            const auto next = static_cast<unsigned char>(out[i + 1]);
+            if (next >= 0x80 && next <= 0x9E && next != 0x97) // À..Þ but ×
+                out[i + 1] = static_cast<char>(next + 0x20);
+            ++i;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
 std::string hideSecret(std::string text, std::string_view secret)
 {
     if (secret.empty())
         return text;
-    // As typed, and as a query string carries it back (hex in either case, '+' for a space).
-    std::string encoded = encodeQueryValue(secret);
-    std::string lowerHex = encoded;
-    for (std::size_t i = 0; i + 2 < lowerHex.size(); ++i) {
-        if (lowerHex[i] == '%') {
-            lowerHex[i + 1] = static_cast<char>(std::tolower(static_cast<unsigned char>(lowerHex[i + 1])));
-            lowerHex[i + 2] = static_cast<char>(std::tolower(static_cast<unsigned char>(lowerHex[i + 2])));
-        }
-    }
+    // As typed, and as a query string carries it back ('+' for a space); hex digits in
+    // either case are covered by comparing without regard to case.
+    const std::string encoded = encodeQueryValue(secret);
     std::string plus;
     for (std::size_t i = 0; i < encoded.size(); ++i) {
         const bool space = encoded.compare(i, 3, "%20") == 0;
         plus += space ? '+' : encoded[i];
         i += space ? 2 : 0;
     }
-    for (const std::string &form : {std::string(secret), encoded, lowerHex, plus}) {
-        for (std::size_t at = text.find(form); at != std::string::npos; at = text.find(form, at + 4))
-            text.replace(at, form.size(), "****");
+    for (const std::string &form : {std::string(secret), encoded, plus}) {
+        const std::string needle = folded(form);
+        std::string haystack = folded(text);
+        for (std::size_t at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + 4)) {
+            text.replace(at, needle.size(), "****");
+            haystack.replace(at, needle.size(), "****");
+        }
     }
     return text;
 }

@@ -23,11 +23,11 @@ struct TokenReply {
 [[nodiscard]] TokenReply parseTokenReply(std::string_view xml);
 
 // What is missing from a reply, one French line each, followed by the gateway's own
-// words when it sent some; empty when the reply is usable. The user's password is
-// never repeated.
-[[nodiscard]] std::vector<std::string> tokenReplyProblems(const TokenReply &reply, std::string_view password);
+// words when it sent some; empty when the reply is usable.
+[[nodiscard]] std::vector<std::string> tokenReplyProblems(const TokenReply &reply);
 
-// `text` with every occurrence of `secret` masked.
+// `text` with `secret` masked wherever it stands, in any letter case, as typed or as a
+// query string carries it (percent-encoded, '+' for a space).
 [[nodiscard]] std::string hideSecret(std::string text, std::string_view secret);
 
 } // namespace gateway

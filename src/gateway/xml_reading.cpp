@@ -2,6 +2,8 @@
 
 #include "module_error.h"
 
+#include <new>
+
 namespace gateway {
 
 namespace {
@@ -58,6 +60,8 @@ void loadXml(pugi::xml_document &document, std::string_view text, const std::str
 {
     constexpr unsigned options = pugi::parse_full | pugi::parse_ws_pcdata_single;
     const pugi::xml_parse_result result = document.load_buffer(text.data(), text.size(), options, pugi::encoding_utf8);
+    if (result.status == pugi::status_out_of_memory)
+        throw std::bad_alloc();
     if (!result) {
         throw ModuleError(documentName + " illisible : ce n'est pas un document XML valide (erreur à la position "
                               + std::to_string(result.offset) + ").",

@@ -62,9 +62,13 @@ IniFile IniFile::parse(std::string_view bytes)
     Section *current = nullptr;
     std::string_view rest = text;
     while (!rest.empty()) {
-        const std::size_t eol = rest.find('\n');
+        // CR LF, LF and a lone CR (old Mac files) each end a line, as for Windows.
+        const std::size_t eol = rest.find_first_of("\r\n");
         std::string_view line = trim(rest.substr(0, eol));
-        rest = eol == std::string_view::npos ? std::string_view{} : rest.substr(eol + 1);
+        if (eol == std::string_view::npos)
+            rest = {};
+        else
+            rest.remove_prefix(eol + (rest.compare(eol, 2, "\r\n") == 0 ? 2 : 1));
 
         if (line.empty() || line.front() == ';')
             continue;

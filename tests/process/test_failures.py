@@ -19,6 +19,7 @@ import tempfile
 import threading
 import time
 import unittest
+import urllib.parse
 import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -129,6 +130,10 @@ ROWS = [
         routes={TOKEN: [dict(token(), drip={"size": 40, "every": 4})]}, short_timeouts=True),
     Row("token reply dripping a byte a second", "activation", "n'a pas envoyé sa réponse complète en 6 s",
         routes={TOKEN: [dict(token(), drip={"size": 1, "every": 1})]}, short_timeouts=True),
+    Row("status line echoing the password in capitals", "activation", "a répondu : HTTP/1.1 403 Refusé : ****",
+        routes={TOKEN: [{"status": 403, "reason": "Refusé : " + PASSWORD.upper()}]}),
+    Row("gateway text echoing the password percent-encoded", "activation", "Message de la passerelle : mdp=****",
+        stays_open=False, routes={TOKEN: [{"body": "<Erreur>mdp=%s</Erreur>" % urllib.parse.quote(PASSWORD).lower()}]}),
     Row("token 404", "activation", "Le serveur {host} a répondu : HTTP/1.1 404 Not Found",
         routes={TOKEN: [{"status": 404}]}),
     Row("token 500", "activation", "Le serveur {host} a répondu : HTTP/1.1 500 Internal Server Error",
@@ -139,9 +144,9 @@ ROWS = [
         routes={TOKEN: [{"status": 302, "headers": [["Location", "file:///etc/passwd"]]}]}),
     Row("body cut short", "activation", "Réponse incomplète du serveur {host}",
         routes={TOKEN: [{"body": "<Configurateur>", "content_length": 4096}]}),
-    Row("reply over the size cap, streamed", "activation", "trop volumineuse (plus de 256 Mio)",
-        routes={TOKEN: [{"stream": (256 << 20) + 65536}]}),
-    Row("reply over the size cap, declared", "activation", "trop volumineuse (plus de 256 Mio)",
+    Row("token reply over its cap, streamed", "activation", "trop volumineuse (plus de 4 Mio)",
+        routes={TOKEN: [{"stream": (4 << 20) + 65536}]}),
+    Row("token reply over its cap, declared", "activation", "trop volumineuse (plus de 4 Mio)",
         routes={TOKEN: [{"body": "", "content_length": 300 << 20}]}),
     Row("token reply not XML", "activation", "Réponse de la passerelle illisible",
         routes={TOKEN: [{"body": "<html><body>Maintenance</body>"}]}),
@@ -177,6 +182,10 @@ ROWS = [
         routes=retrieval({"status": 404})),
     Row("quote 500", "retrieval", "a répondu : HTTP/1.1 500 Internal Server Error",
         routes=retrieval({"status": 500})),
+    Row("quote reply over its cap, streamed", "retrieval", "trop volumineuse (plus de 256 Mio)",
+        routes=retrieval({"stream": (256 << 20) + 65536})),
+    Row("label of 50 MB", "retrieval", "la valeur libelle dépasse 64 Kio.",
+        routes=retrieval(quote('{"libelle": "%s"}' % ("x" * (50 << 20))))),
     Row("quote stalls", "retrieval", "ne répond plus : aucune donnée reçue depuis 2 s",
         routes=retrieval({"hang": 30}), short_timeouts=True),
     Row("quote reply not JSON", "retrieval", "Réponse du service de devis invalide : ce n'est pas du JSON valide.",
@@ -302,8 +311,8 @@ class FailureTable(unittest.TestCase):
             printed = f.read()
         message = printed.split("Module_Valmora: ", 1)[1].strip() if "Module_Valmora: " in printed else ""
         self.report.append((row.name, message or "(aucun)", outcome))
-        self.assertNotIn(PASSWORD, printed)
-        self.assertNotIn(PROXY_PASSWORD, printed)
+        for secret in password_forms(PASSWORD) + password_forms(PROXY_PASSWORD):
+            self.assertNotIn(secret, printed.lower())
         if row.fragment is not None:
             self.assertIn(row.fragment.format(host=HOST), message)
         if row.succeeds:
@@ -394,6 +403,12 @@ class FailureTable(unittest.TestCase):
                                    stderr=subprocess.DEVNULL)
         wait_port(port)
         return process
+
+
+def password_forms(password):
+    """Lower-case forms of a password a server may echo: as typed, percent-encoded, '+' for a space."""
+    return [form.lower() for form in (password, urllib.parse.quote(password, safe=""),
+                                      urllib.parse.quote_plus(password))]
 
 
 def snapshot(folder):
