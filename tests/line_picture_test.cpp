@@ -1,27 +1,24 @@
 #include "gateway/line_picture.h"
 
 #include "module_error.h"
+#include "test_pictures.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <QBuffer>
-#include <QByteArray>
-#include <QColor>
-#include <QImage>
-#include <QImageReader>
-#include <QImageWriter>
-#include <QPainter>
-
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <new>
 #include <string>
 #include <vector>
 
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -29,140 +26,166 @@ namespace {
 namespace fs = std::filesystem;
 using gateway::PictureLimits;
 using gateway::SauverImageLigne;
+using test_pictures::JpegKind;
+using test_pictures::noise;
+using test_pictures::Picture;
+using test_pictures::readBmp;
+using test_pictures::samePixels;
+using test_pictures::toBase64;
+using test_pictures::variedPicture;
+using test_support::entries;
 using test_support::readFile;
 using test_support::writeFile;
 
 // ---- pictures made for the tests ----
 
-std::uint32_t noise(int x, int y)
+std::string pngPicture() { return test_pictures::pngOf(variedPicture(120, 80)); }
+
+void putBigEndian(std::string &bytes, std::size_t at, std::uint32_t value)
 {
-    auto h = static_cast<std::uint32_t>(x) * 0x9E3779B1U ^ static_cast<std::uint32_t>(y) * 0x85EBCA77U;
-    h ^= h >> 15;
-    h *= 0x2C1B3C6DU;
-    return h ^ (h >> 13);
+    for (int i = 0; i < 4; ++i)
+        bytes[at + static_cast<std::size_t>(i)] = static_cast<char>((value >> (24 - 8 * i)) & 0xFFU);
 }
-
-// Gradients with noise in every channel and a disc, so that no row or column repeats.
-QImage variedPicture(int width, int height)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const std::uint32_t n = noise(x, y);
-            image.setPixel(x, y, qRgb(static_cast<int>((static_cast<std::uint32_t>(x * 255 / width) ^ (n & 0x3FU)) & 0xFFU),
-                                      static_cast<int>((static_cast<std::uint32_t>(y * 255 / height) ^ ((n >> 8) & 0x3FU)) & 0xFFU),
-                                      static_cast<int>((n >> 16) & 0xFFU)));
-        }
-    }
-    QPainter painter(&image);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(250, 240, 10));
-    painter.drawEllipse(width / 4, height / 4, width / 3, height / 3);
-    return image;
-}
-
-std::string encoded(const QImage &image, const char *format, int quality = -1)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, format);
-    writer.setQuality(quality);
-    EXPECT_TRUE(writer.write(image)) << writer.errorString().toStdString();
-    return bytes.toStdString();
-}
-
-std::string toBase64(const std::string &bytes) { return QByteArray::fromStdString(bytes).toBase64().toStdString(); }
-
-QImage decoded(const std::string &bytes) { return QImage::fromData(QByteArray::fromStdString(bytes)); }
-
-std::string pngPicture() { return encoded(variedPicture(120, 80), "png"); }
 
 // The PNG of a small picture whose header claims another size (the CRC is made right).
-std::string pngClaimingSize(std::uint32_t width, std::uint32_t height)
+std::string pngClaimingSize(std::uint32_t width, std::uint32_t height, bool interlaced = false)
 {
-    std::string png = encoded(variedPicture(8, 8), "png");
-    const auto putBigEndian = [&png](std::size_t at, std::uint32_t value) {
-        for (int i = 0; i < 4; ++i)
-            png[at + static_cast<std::size_t>(i)] = static_cast<char>((value >> (24 - 8 * i)) & 0xFFU);
-    };
+    std::string png = test_pictures::pngOf(variedPicture(8, 8), interlaced);
     // IHDR: length at 8, type at 12, width at 16, height at 20, CRC over type and data at 29.
-    putBigEndian(16, width);
-    putBigEndian(20, height);
+    putBigEndian(png, 16, width);
+    putBigEndian(png, 20, height);
     std::uint32_t crc = 0xFFFFFFFFU;
     for (std::size_t i = 12; i < 29; ++i) {
         crc ^= static_cast<unsigned char>(png[i]);
         for (int bit = 0; bit < 8; ++bit)
             crc = (crc >> 1) ^ (0xEDB88320U & (0U - (crc & 1U)));
     }
-    putBigEndian(29, ~crc);
+    putBigEndian(png, 29, ~crc);
     return png;
 }
 
-// ---- reading back ----
-
-std::uint32_t littleEndian(const std::string &bytes, std::size_t at, std::size_t count)
+// The JPEG of a small picture whose frame header claims another size.
+std::string jpegClaimingSize(std::uint16_t width, std::uint16_t height, JpegKind kind)
 {
-    std::uint32_t value = 0;
-    for (std::size_t i = count; i-- > 0;)
-        value = (value << 8) | static_cast<unsigned char>(bytes.at(at + i));
-    return value;
-}
-
-// Checks the BMP header the host reads and returns the picture in it.
-QImage readBmp(const std::string &path, QSize expectedSize)
-{
-    const std::string bytes = readFile(path);
-    EXPECT_GE(bytes.size(), 54U);
-    if (bytes.size() < 54)
-        return {};
-    EXPECT_EQ(bytes.substr(0, 2), "BM");
-    EXPECT_EQ(littleEndian(bytes, 18, 4), static_cast<std::uint32_t>(expectedSize.width()));
-    EXPECT_EQ(littleEndian(bytes, 22, 4), static_cast<std::uint32_t>(expectedSize.height()));
-    EXPECT_EQ(littleEndian(bytes, 28, 2), 24U) << "bits per pixel";
-    return QImage::fromData(QByteArray::fromStdString(bytes), "BMP");
-}
-
-std::string hexRgb(QRgb pixel) { return QString::number(pixel & 0xFFFFFFU, 16).rightJustified(6, u'0').toStdString(); }
-
-// Pixels compared as RGB, each channel within `tolerance`; the first differences are named.
-testing::AssertionResult samePixels(const QImage &got, const QImage &expected, int tolerance = 0)
-{
-    if (got.size() != expected.size())
-        return testing::AssertionFailure() << "size " << got.width() << "x" << got.height() << " instead of "
-                                           << expected.width() << "x" << expected.height();
-    int differences = 0;
-    auto failure = testing::AssertionFailure();
-    for (int y = 0; y < got.height(); ++y) {
-        for (int x = 0; x < got.width(); ++x) {
-            const QRgb a = got.pixel(x, y);
-            const QRgb b = expected.pixel(x, y);
-            if (std::abs(qRed(a) - qRed(b)) > tolerance || std::abs(qGreen(a) - qGreen(b)) > tolerance
-                || std::abs(qBlue(a) - qBlue(b)) > tolerance) {
-                if (++differences <= 5)
-                    failure << "(" << x << "," << y << "): " << hexRgb(a) << " instead of " << hexRgb(b) << "; ";
-            }
+    std::string jpeg = test_pictures::jpegOf(variedPicture(16, 16), 90, kind);
+    for (std::size_t at = 2; at + 9 < jpeg.size();) {
+        const auto byte = [&jpeg](std::size_t i) { return static_cast<unsigned>(static_cast<unsigned char>(jpeg[i])); };
+        if (byte(at + 1) == 0xC0 || byte(at + 1) == 0xC2) {
+            jpeg[at + 5] = static_cast<char>(height >> 8);
+            jpeg[at + 6] = static_cast<char>(height & 0xFFU);
+            jpeg[at + 7] = static_cast<char>(width >> 8);
+            jpeg[at + 8] = static_cast<char>(width & 0xFFU);
+            return jpeg;
         }
+        at += 2 + byte(at + 2) * 256 + byte(at + 3);
     }
-    if (differences == 0)
-        return testing::AssertionSuccess();
-    return failure << differences << " pixels differ";
+    ADD_FAILURE() << "no frame header";
+    return jpeg;
 }
 
-using test_support::entries;
+// 200 colours, every one of them used.
+std::vector<unsigned char> manyColours()
+{
+    std::vector<unsigned char> palette;
+    for (int i = 0; i < 200; ++i) {
+        const std::uint32_t n = noise(i, 7);
+        palette.insert(palette.end(), {static_cast<unsigned char>(n), static_cast<unsigned char>(n >> 8),
+                                       static_cast<unsigned char>(n >> 16)});
+    }
+    return palette;
+}
+
+std::vector<unsigned char> paletteIndices(int width, int height, unsigned colours)
+{
+    std::vector<unsigned char> indices;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x)
+            indices.push_back(static_cast<unsigned char>(noise(x, y) % colours));
+    }
+    return indices;
+}
+
+Picture lookedUp(const std::vector<unsigned char> &indices, const std::vector<unsigned char> &palette, int width,
+                 int height)
+{
+    Picture picture(width, height, 3);
+    for (std::size_t i = 0; i < indices.size(); ++i)
+        std::copy_n(&palette[indices[i] * 3U], 3, &picture.pixels[i * 3]);
+    return picture;
+}
+
+// Grey values of `bits` bits, both extremes included.
+std::vector<unsigned> greyValues(int width, int height, int bits)
+{
+    const unsigned top = (1U << bits) - 1U;
+    std::vector<unsigned> values;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x)
+            values.push_back(noise(x, y) % (top + 1U));
+    }
+    values[0] = 0;
+    values[1] = top;
+    return values;
+}
+
+// How a grey value of `bits` bits reads on 8 bits: PNG scales to the full range.
+Picture greyAsRgb(const std::vector<unsigned> &values, int width, int height, int bits)
+{
+    std::vector<unsigned char> eight;
+    for (const unsigned v : values)
+        eight.push_back(static_cast<unsigned char>(bits == 16 ? v / 257U : v * 255U / ((1U << bits) - 1U)));
+    return test_pictures::greyPicture(eight, width, height);
+}
+
+template <int Bits>
+std::string greyPngOfBits()
+{
+    const int bits = Bits;
+    std::vector<unsigned> values = greyValues(120, 80, bits == 16 ? 8 : bits);
+    if (bits == 16)
+        std::transform(values.begin(), values.end(), values.begin(), [](unsigned v) { return v * 257U; });
+    return test_pictures::greyPng(values, 120, 80, bits);
+}
+
+template <int Bits>
+Picture greyPictureOfBits(const std::string &)
+{
+    const int bits = Bits;
+    std::vector<unsigned> values = greyValues(120, 80, bits == 16 ? 8 : bits);
+    if (bits == 16)
+        std::transform(values.begin(), values.end(), values.begin(), [](unsigned v) { return v * 257U; });
+    return greyAsRgb(values, 120, 80, bits);
+}
 
 // ---- conversions ----
+
+// JPEG is lossy: the written pixels are exactly a plain libjpeg decode of the source, and
+// this close to the picture encoded (colour is halved in size at the disc's edge).
+constexpr int kJpegTolerance = 24;
+constexpr double kJpegMeanDifference = 3.0;
 
 struct ConversionCase {
     const char *name;
     std::string (*source)();
-    QImage::Format readAs;             // how Qt reads the source: proves which path is taken
-    QImage (*expected)(const std::string &source);
+    Picture (*expected)(const std::string &source); // exactly; null when there is no exact reference
+    Picture (*original)();                           // for lossy sources: the picture encoded
 };
 void PrintTo(const ConversionCase &c, std::ostream *out) { *out << c.name; }
 
-QImage theVariedPicture(const std::string &) { return variedPicture(120, 80); }
-QImage asQtDecodesIt(const std::string &source) { return decoded(source); }
+Picture theVariedPicture(const std::string & = {}) { return variedPicture(120, 80); }
+Picture asLibjpegDecodesIt(const std::string &source) { return test_pictures::decodeJpeg(source); }
+Picture thePhoto() { return test_pictures::photoPicture(120, 80); }
+Picture redAsGrey()
+{
+    Picture picture = thePhoto();
+    for (std::size_t i = 0; i < picture.pixels.size(); i += 3)
+        picture.pixels[i + 1] = picture.pixels[i + 2] = picture.pixels[i];
+    return picture;
+}
+Picture thePalettePicture(const std::string &)
+{
+    return lookedUp(paletteIndices(120, 80, 200), manyColours(), 120, 80);
+}
 
 class LinePictureConversionTest : public testing::TestWithParam<ConversionCase> {
 protected:
@@ -173,72 +196,132 @@ TEST_P(LinePictureConversionTest, Writes24BitBmpWithTheSourcePixels)
 {
     const ConversionCase &c = GetParam();
     const std::string source = c.source();
-    ASSERT_EQ(decoded(source).format(), c.readAs);
     const std::string target = dir.file("ligne.bmp");
 
     EXPECT_TRUE(SauverImageLigne(target, toBase64(source)));
 
-    const QImage expected = c.expected(source);
-    EXPECT_TRUE(samePixels(readBmp(target, expected.size()), expected));
+    const Picture written = readBmp(target, 120, 80);
+    if (c.expected != nullptr) {
+        EXPECT_TRUE(samePixels(written, c.expected(source)));
+    }
+    if (c.original != nullptr) {
+        EXPECT_TRUE(samePixels(written, c.original(), kJpegTolerance));
+        EXPECT_LE(test_pictures::meanDifference(written, c.original()), kJpegMeanDifference);
+    }
     EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"ligne.bmp"});
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Sources, LinePictureConversionTest,
     testing::Values(
-        ConversionCase{"Png", pngPicture, QImage::Format_RGB32, theVariedPicture},
-        ConversionCase{"Jpeg", [] { return encoded(variedPicture(120, 80), "jpeg", 90); }, QImage::Format_RGB32,
-                       asQtDecodesIt},
-        ConversionCase{"Bmp", [] { return encoded(variedPicture(120, 80), "bmp"); }, QImage::Format_RGB32,
-                       theVariedPicture},
+        ConversionCase{"Png", pngPicture, theVariedPicture, nullptr},
+        ConversionCase{"InterlacedPng", [] { return test_pictures::pngOf(variedPicture(120, 80), true); },
+                       theVariedPicture, nullptr},
+        ConversionCase{"Jpeg", [] { return test_pictures::jpegOf(thePhoto(), 90); }, asLibjpegDecodesIt, thePhoto},
+        ConversionCase{"ProgressiveJpeg", [] { return test_pictures::jpegOf(thePhoto(), 90, JpegKind::Progressive); },
+                       asLibjpegDecodesIt, thePhoto},
+        ConversionCase{"GreyJpeg", [] { return test_pictures::greyJpegOf(thePhoto(), 90); }, asLibjpegDecodesIt,
+                       redAsGrey},
+        // Adobe's inverted CMYK is converted; libjpeg alone has no RGB for it to compare with.
+        ConversionCase{"CmykJpeg", [] { return test_pictures::cmykJpegOf(thePhoto(), 90); }, nullptr, thePhoto},
+        ConversionCase{"Bmp", [] { return test_pictures::bmp24Of(variedPicture(120, 80)); }, theVariedPicture,
+                       nullptr},
+        ConversionCase{"TopDownBmp", [] { return test_pictures::bmp24Of(variedPicture(120, 80), true); },
+                       theVariedPicture, nullptr},
+        ConversionCase{"ThirtyTwoBitBmp", [] { return test_pictures::bmp32Of(variedPicture(120, 80)); },
+                       theVariedPicture, nullptr},
+        ConversionCase{"TopDownThirtyTwoBitBmp", [] { return test_pictures::bmp32Of(variedPicture(120, 80), true); },
+                       theVariedPicture, nullptr},
+        ConversionCase{"PaletteBmp",
+                       [] { return test_pictures::bmp8Of(paletteIndices(120, 80, 200), 120, 80, manyColours()); },
+                       thePalettePicture, nullptr},
         ConversionCase{"PalettePng",
-                       [] { return encoded(variedPicture(120, 80).convertToFormat(QImage::Format_Indexed8), "png"); },
-                       QImage::Format_Indexed8, asQtDecodesIt},
-        ConversionCase{"GrayscalePng",
-                       [] { return encoded(variedPicture(120, 80).convertToFormat(QImage::Format_Grayscale8), "png"); },
-                       QImage::Format_Grayscale8, asQtDecodesIt},
-        ConversionCase{"SixteenBitPng",
-                       [] { return encoded(variedPicture(120, 80).convertToFormat(QImage::Format_RGBX64), "png"); },
-                       QImage::Format_RGBX64, asQtDecodesIt}),
+                       [] { return test_pictures::palettePng(paletteIndices(120, 80, 200), 120, 80, manyColours()); },
+                       thePalettePicture, nullptr},
+        ConversionCase{"GrayscalePng", greyPngOfBits<8>, greyPictureOfBits<8>, nullptr},
+        ConversionCase{"OneBitGreyPng", greyPngOfBits<1>, greyPictureOfBits<1>, nullptr},
+        ConversionCase{"TwoBitGreyPng", greyPngOfBits<2>, greyPictureOfBits<2>, nullptr},
+        ConversionCase{"FourBitGreyPng", greyPngOfBits<4>, greyPictureOfBits<4>, nullptr},
+        ConversionCase{"SixteenBitGreyPng", greyPngOfBits<16>, greyPictureOfBits<16>, nullptr},
+        ConversionCase{"SixteenBitPng", [] { return test_pictures::pngOf(variedPicture(120, 80), false, true); },
+                       theVariedPicture, nullptr}),
     [](const testing::TestParamInfo<ConversionCase> &param) { return std::string(param.param.name); });
 
 // ---- transparency ----
 
-struct TransparencyCase {
-    const char *name;
-    std::string (*source)();
-};
-void PrintTo(const TransparencyCase &c, std::ostream *out) { *out << c.name; }
-
 // Alpha from 0 to 255 across the picture; a fully transparent and a half-transparent red corner.
-std::string translucentPng()
+Picture translucent()
 {
-    QImage image(64, 48, QImage::Format_ARGB32);
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            const std::uint32_t n = noise(x, y);
-            image.setPixel(x, y, qRgba(static_cast<int>(n & 0xFFU), static_cast<int>((n >> 8) & 0xFFU),
-                                       static_cast<int>((n >> 16) & 0xFFU), x * 255 / (image.width() - 1)));
-        }
-    }
-    image.setPixel(0, 0, qRgba(10, 200, 30, 0));
-    image.setPixel(1, 0, qRgba(255, 0, 0, 128));
-    return encoded(image, "png");
+    Picture picture = test_pictures::translucentPicture(64, 48);
+    picture.set(0, 0, {10, 200, 30, 0});
+    picture.set(1, 0, {255, 0, 0, 128});
+    return picture;
 }
 
 // Indexed with a transparent and a half-transparent palette entry.
-std::string translucentPalettePng()
+const std::vector<unsigned char> kTranslucentPalette{10, 200, 30, 255, 0, 0, 0, 0, 255, 0, 255, 0};
+const std::vector<unsigned char> kTranslucentPaletteAlpha{0, 128, 255, 200};
+
+std::vector<unsigned char> translucentIndices()
 {
-    QImage image(64, 48, QImage::Format_Indexed8);
-    image.setColorTable({qRgba(10, 200, 30, 0), qRgba(255, 0, 0, 128), qRgb(0, 0, 255), qRgba(0, 255, 0, 200)});
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x)
-            image.setPixel(x, y, noise(x, y) % 4);
-    }
-    image.setPixel(0, 0, 0);
-    image.setPixel(1, 0, 1);
-    return encoded(image, "png");
+    std::vector<unsigned char> indices = paletteIndices(64, 48, 4);
+    indices[0] = 0;
+    indices[1] = 1;
+    return indices;
 }
+
+Picture translucentPalettePicture()
+{
+    Picture picture(64, 48, 4);
+    const std::vector<unsigned char> indices = translucentIndices();
+    for (std::size_t i = 0; i < indices.size(); ++i) {
+        std::copy_n(&kTranslucentPalette[indices[i] * 3U], 3, &picture.pixels[i * 4]);
+        picture.pixels[i * 4 + 3] = kTranslucentPaletteAlpha[indices[i]];
+    }
+    return picture;
+}
+
+// Grey with alpha: a transparent light corner and a half-transparent black one.
+std::vector<unsigned> greyWithAlphaValues()
+{
+    std::vector<unsigned> values = greyValues(64, 48, 8);
+    values[0] = 200;
+    values[1] = 0;
+    return values;
+}
+
+std::vector<unsigned char> alphaAcross()
+{
+    std::vector<unsigned char> alpha;
+    for (int y = 0; y < 48; ++y) {
+        for (int x = 0; x < 64; ++x)
+            alpha.push_back(static_cast<unsigned char>(x * 255 / 63));
+    }
+    alpha[0] = 0;
+    alpha[1] = 128;
+    return alpha;
+}
+
+Picture greyWithAlphaPicture()
+{
+    Picture picture(64, 48, 4);
+    const std::vector<unsigned> values = greyWithAlphaValues();
+    const std::vector<unsigned char> alpha = alphaAcross();
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const auto v = static_cast<unsigned char>(values[i]);
+        picture.pixels[i * 4] = picture.pixels[i * 4 + 1] = picture.pixels[i * 4 + 2] = v;
+        picture.pixels[i * 4 + 3] = alpha[i];
+    }
+    return picture;
+}
+
+struct TransparencyCase {
+    const char *name;
+    std::string (*source)();
+    Picture (*original)();
+    std::array<int, 3> halfTransparent; // what pixel (1, 0) becomes
+};
+void PrintTo(const TransparencyCase &c, std::ostream *out) { *out << c.name; }
 
 class LinePictureTransparencyTest : public testing::TestWithParam<TransparencyCase> {
 protected:
@@ -247,37 +330,100 @@ protected:
 
 TEST_P(LinePictureTransparencyTest, LaysTransparentPixelsOverWhite)
 {
-    const std::string source = GetParam().source();
-    const QImage original = decoded(source).convertToFormat(QImage::Format_ARGB32);
-    ASSERT_TRUE(original.hasAlphaChannel());
+    const Picture original = GetParam().original();
+    ASSERT_EQ(original.channels, 4);
     const std::string target = dir.file("ligne.bmp");
 
-    EXPECT_TRUE(SauverImageLigne(target, toBase64(source)));
+    EXPECT_TRUE(SauverImageLigne(target, toBase64(GetParam().source())));
 
-    const QImage written = readBmp(target, original.size());
-    ASSERT_EQ(written.size(), original.size());
-    EXPECT_EQ(written.pixel(0, 0) & 0xFFFFFFU, 0xFFFFFFU) << "transparent pixel not white";
-    EXPECT_EQ(qRed(written.pixel(1, 0)), 255);
-    EXPECT_NEAR(qGreen(written.pixel(1, 0)), 127, 1);
-    EXPECT_NEAR(qBlue(written.pixel(1, 0)), 127, 1);
+    const Picture written = readBmp(target, original.width, original.height);
+    ASSERT_EQ(written.width, original.width);
+    const unsigned char *corner = written.at(0, 0);
+    EXPECT_TRUE(corner[0] == 255 && corner[1] == 255 && corner[2] == 255) << "transparent pixel not white";
+    for (int c = 0; c < 3; ++c)
+        EXPECT_NEAR(written.at(1, 0)[c], GetParam().halfTransparent[static_cast<std::size_t>(c)], 1) << "channel " << c;
 
-    QImage expected(original.size(), QImage::Format_RGB32);
-    for (int y = 0; y < original.height(); ++y) {
-        for (int x = 0; x < original.width(); ++x) {
-            const QRgb p = original.pixel(x, y);
-            const auto over = [a = qAlpha(p)](int c) { return (c * a + 255 * (255 - a)) / 255; };
-            expected.setPixel(x, y, qRgb(over(qRed(p)), over(qGreen(p)), over(qBlue(p))));
+    Picture expected(original.width, original.height, 3);
+    for (int y = 0; y < original.height; ++y) {
+        for (int x = 0; x < original.width; ++x) {
+            const unsigned char *p = original.at(x, y);
+            const auto over = [a = p[3]](int c) { return (c * a + 255 * (255 - a)) / 255; };
+            expected.set(x, y, {over(p[0]), over(p[1]), over(p[2])});
         }
     }
     EXPECT_TRUE(samePixels(written, expected, 1));
 }
 
-INSTANTIATE_TEST_SUITE_P(Sources, LinePictureTransparencyTest,
-                         testing::Values(TransparencyCase{"Png", translucentPng},
-                                         TransparencyCase{"PalettePng", translucentPalettePng}),
-                         [](const testing::TestParamInfo<TransparencyCase> &param) {
-                             return std::string(param.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Sources, LinePictureTransparencyTest,
+    testing::Values(
+        TransparencyCase{"Png", [] { return test_pictures::pngOf(translucent()); }, translucent, {255, 127, 127}},
+        TransparencyCase{"PalettePng",
+                         [] {
+                             return test_pictures::palettePng(translucentIndices(), 64, 48, kTranslucentPalette,
+                                                              kTranslucentPaletteAlpha);
+                         },
+                         translucentPalettePicture, {255, 127, 127}},
+        TransparencyCase{"GreyAlphaPng",
+                         [] { return test_pictures::greyPng(greyWithAlphaValues(), 64, 48, 8, alphaAcross()); },
+                         greyWithAlphaPicture, {127, 127, 127}},
+        TransparencyCase{"SixteenBitRgbaPng", [] { return test_pictures::pngOf(translucent(), false, true); },
+                         translucent, {255, 127, 127}}),
+    [](const testing::TestParamInfo<TransparencyCase> &param) { return std::string(param.param.name); });
+
+// ---- a picture held whole gives what a streamed one gives ----
+
+// Big enough for the written rows to span several blocks.
+constexpr int kBigWidth = 643;
+constexpr int kBigHeight = 561;
+
+Picture bigPicture() { return variedPicture(kBigWidth, kBigHeight); }
+Picture bigTranslucentPicture() { return test_pictures::translucentPicture(kBigWidth, kBigHeight); }
+std::string bigPalettePng(bool interlaced)
+{
+    return test_pictures::palettePng(paletteIndices(kBigWidth, kBigHeight, 200), kBigWidth, kBigHeight, manyColours(),
+                                     {}, interlaced);
+}
+
+struct SameBytesCase {
+    const char *name;
+    std::string (*streamed)();
+    std::string (*whole)();
+};
+void PrintTo(const SameBytesCase &c, std::ostream *out) { *out << c.name; }
+
+class LinePictureSameBytesTest : public testing::TestWithParam<SameBytesCase> {
+protected:
+    test_support::TempDir dir;
+};
+
+TEST_P(LinePictureSameBytesTest, WritesTheSameBmp)
+{
+    EXPECT_TRUE(SauverImageLigne(dir.file("a.bmp"), toBase64(GetParam().streamed())));
+    EXPECT_TRUE(SauverImageLigne(dir.file("b.bmp"), toBase64(GetParam().whole())));
+    const std::string streamed = readFile(dir.file("a.bmp"));
+    EXPECT_EQ(streamed.size(), 54U + 1932U * static_cast<std::size_t>(kBigHeight));
+    EXPECT_TRUE(streamed == readFile(dir.file("b.bmp")));
+    EXPECT_EQ(readBmp(dir.file("a.bmp"), kBigWidth, kBigHeight).width, kBigWidth);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, LinePictureSameBytesTest,
+    testing::Values(
+        SameBytesCase{"Png", [] { return test_pictures::pngOf(bigPicture()); },
+                      [] { return test_pictures::pngOf(bigPicture(), true); }},
+        SameBytesCase{"SixteenBitPng", [] { return test_pictures::pngOf(bigPicture(), false, true); },
+                      [] { return test_pictures::pngOf(bigPicture(), true, true); }},
+        SameBytesCase{"PalettePng", [] { return bigPalettePng(false); }, [] { return bigPalettePng(true); }},
+        SameBytesCase{"RgbaPng", [] { return test_pictures::pngOf(bigTranslucentPicture()); },
+                      [] { return test_pictures::pngOf(bigTranslucentPicture(), true); }},
+        SameBytesCase{"Jpeg", [] { return test_pictures::jpegOf(bigPicture(), 90); },
+                      [] { return test_pictures::jpegOf(bigPicture(), 90, JpegKind::Progressive); }},
+        SameBytesCase{"TopDownBmp", [] { return test_pictures::bmp24Of(bigPicture()); },
+                      [] { return test_pictures::bmp24Of(bigPicture(), true); }},
+        SameBytesCase{"ThirtyTwoBitBmp", [] { return test_pictures::bmp24Of(bigPicture()); },
+                      [] { return test_pictures::bmp32Of(bigPicture()); }}),
+    [](const testing::TestParamInfo<SameBytesCase> &param) { return std::string(param.param.name); });
 
 // ---- base64 forms ----
 
@@ -304,8 +450,8 @@ protected:
 // enough for its text to span several of the decoder's blocks.
 TEST_P(LinePictureTextFormTest, DecodesThePicture)
 {
-    const QImage picture = variedPicture(256, 160);
-    const std::string png = encoded(picture, "png");
+    const Picture picture = variedPicture(256, 160);
+    const std::string png = test_pictures::pngOf(picture);
     for (std::size_t extra = 0; extra < 3; ++extra) {
         // Bytes after the end of a PNG are ignored by readers; they move the padding.
         const std::string source = png + std::string(extra, '\0');
@@ -316,7 +462,7 @@ TEST_P(LinePictureTextFormTest, DecodesThePicture)
         const std::string target = dir.file("ligne" + std::to_string(padding) + ".bmp");
 
         EXPECT_TRUE(SauverImageLigne(target, GetParam().form(base64))) << padding << " padding signs";
-        EXPECT_TRUE(samePixels(readBmp(target, picture.size()), picture)) << padding << " padding signs";
+        EXPECT_TRUE(samePixels(readBmp(target, picture.width, picture.height), picture)) << padding << " padding signs";
     }
 }
 
@@ -377,6 +523,12 @@ std::string insertedInTheMiddle(const std::string &what)
     return text.insert(text.size() / 2, what);
 }
 
+std::string truncatedPng()
+{
+    const std::string png = pngPicture();
+    return png.substr(0, png.size() / 2);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Inputs, LinePictureRefusalTest,
     testing::Values(
@@ -393,6 +545,12 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"UrlSafeAlphabet", [] { return insertedInTheMiddle("-_"); },
                     "Image de la ligne illisible : caractère invalide dans le texte base64."},
         RefusalCase{"NulCharacter", [] { return insertedInTheMiddle(std::string(1, '\0')); },
+                    "Image de la ligne illisible : caractère invalide dans le texte base64."},
+        // The picture is whole before the fault: the rest of the text is read all the same.
+        RefusalCase{"AsteriskAfterThePicture", [] { return toBase64(pngPicture()) + "\r\n*"; },
+                    "Image de la ligne illisible : caractère invalide dans le texte base64."},
+        // A fault of the text is named before a fault of the picture met earlier.
+        RefusalCase{"AsteriskAfterADamagedPicture", [] { return toBase64(truncatedPng()) + "*"; },
                     "Image de la ligne illisible : caractère invalide dans le texte base64."},
         RefusalCase{"PaddingInTheMiddle", [] { return insertedInTheMiddle("=="); },
                     "Image de la ligne illisible : signe = au milieu du texte base64."},
@@ -419,10 +577,12 @@ INSTANTIATE_TEST_SUITE_P(
                     "Image de la ligne illisible : format d'image non reconnu."},
         RefusalCase{"GifPicture", [] { return std::string("R0lGODlhAQABAIAAAAAAAP///yH5BAEAAAAALAAAAAABAAEAAAIBRAA7"); },
                     "Image de la ligne illisible : format d'image non pris en charge"},
-        RefusalCase{"TruncatedPng",
+        RefusalCase{"TruncatedPng", [] { return toBase64(truncatedPng()); },
+                    "Image de la ligne illisible : les données de l'image sont abîmées ou incomplètes."},
+        RefusalCase{"TruncatedBmp",
                     [] {
-                        const std::string png = pngPicture();
-                        return toBase64(png.substr(0, png.size() / 2));
+                        const std::string bmp = test_pictures::bmp24Of(variedPicture(120, 80));
+                        return toBase64(bmp.substr(0, bmp.size() - 100));
                     },
                     "Image de la ligne illisible : les données de l'image sont abîmées ou incomplètes."},
         RefusalCase{"PngClaiming30000By30000", [] { return toBase64(pngClaimingSize(30000, 30000)); },
@@ -432,11 +592,11 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(LinePictureCraftedHeaderTest, ClaimsItsSizeWithAValidChecksum)
 {
     // Without this, the refusal above could come from a damaged header rather than the size.
-    QByteArray bytes = QByteArray::fromStdString(pngClaimingSize(30000, 30000));
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    EXPECT_EQ(reader.size(), QSize(30000, 30000));
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    EXPECT_TRUE(test_pictures::readPngSize(pngClaimingSize(30000, 30000), width, height));
+    EXPECT_EQ(width, 30000U);
+    EXPECT_EQ(height, 30000U);
 }
 
 // ---- limits ----
@@ -456,11 +616,11 @@ protected:
 TEST_P(LinePictureLimitTest, RefusesPicturesAboveTheLimitBeforeWriting)
 {
     const LimitCase &c = GetParam();
-    const std::string base64 = toBase64(encoded(variedPicture(100, 100), "png"));
+    const std::string base64 = toBase64(test_pictures::pngOf(variedPicture(100, 100)));
     const std::string target = dir.file("ligne.bmp");
     if (std::string(c.message).empty()) {
         EXPECT_TRUE(SauverImageLigne(target, base64, PictureLimits{c.maxPixels}));
-        EXPECT_TRUE(samePixels(readBmp(target, {100, 100}), variedPicture(100, 100)));
+        EXPECT_TRUE(samePixels(readBmp(target, 100, 100), variedPicture(100, 100)));
         return;
     }
     try {
@@ -480,6 +640,51 @@ INSTANTIATE_TEST_SUITE_P(
         LimitCase{"Exactly", 10000, ""},
         LimitCase{"Default", PictureLimits{}.maxPixels, ""}),
     [](const testing::TestParamInfo<LimitCase> &param) { return std::string(param.param.name); });
+
+// Pictures that must be held whole while they decode are refused over the memory budget;
+// the same pictures, streamed, are not held whole and pass.
+struct BudgetCase {
+    const char *name;
+    std::string (*source)();
+    bool accepted;
+};
+void PrintTo(const BudgetCase &c, std::ostream *out) { *out << c.name; }
+
+class LinePictureBudgetTest : public testing::TestWithParam<BudgetCase> {
+protected:
+    test_support::TempDir dir;
+};
+
+TEST_P(LinePictureBudgetTest, RefusesPicturesHeldWholeOverTheBudget)
+{
+    PictureLimits limits;
+    limits.maxDecodedBytes = 16 * 1024; // a 120 x 80 picture held whole needs about 30 KB
+    const std::string target = dir.file("ligne.bmp");
+    const std::string base64 = toBase64(GetParam().source());
+    if (GetParam().accepted) {
+        EXPECT_TRUE(SauverImageLigne(target, base64, limits));
+        EXPECT_EQ(readBmp(target, 120, 80).width, 120);
+        return;
+    }
+    try {
+        (void)SauverImageLigne(target, base64, limits);
+        ADD_FAILURE() << "no error";
+    } catch (const ModuleError &e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "Image de la ligne trop grande : 120 × 80 pixels, trop de mémoire nécessaire pour la décoder.");
+    }
+    EXPECT_TRUE(fs::is_empty(dir.path()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Budgets, LinePictureBudgetTest,
+    testing::Values(
+        BudgetCase{"Png", pngPicture, true},
+        BudgetCase{"InterlacedPng", [] { return test_pictures::pngOf(variedPicture(120, 80), true); }, false},
+        BudgetCase{"Jpeg", [] { return test_pictures::jpegOf(variedPicture(120, 80), 90); }, true},
+        BudgetCase{"ProgressiveJpeg",
+                   [] { return test_pictures::jpegOf(variedPicture(120, 80), 90, JpegKind::Progressive); }, false}),
+    [](const testing::TestParamInfo<BudgetCase> &param) { return std::string(param.param.name); });
 
 // ---- target ----
 
@@ -507,7 +712,7 @@ TEST_F(LinePictureTargetTest, ReplacesAnExistingFile)
     const std::string target = dir.file("ligne.bmp");
     writeFile(target, std::string(100'000, 'x'));
     EXPECT_TRUE(SauverImageLigne(target, base64));
-    EXPECT_TRUE(samePixels(readBmp(target, {120, 80}), variedPicture(120, 80)));
+    EXPECT_TRUE(samePixels(readBmp(target, 120, 80), variedPicture(120, 80)));
     EXPECT_EQ(fs::file_size(target), 54U + 120U * 3U * 80U);
     EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"ligne.bmp"});
 }
@@ -589,6 +794,63 @@ TEST_F(LinePictureTargetTest, FailureWhileWritingKeepsTheOldFileAndNoTemporary)
     EXPECT_EQ(status, 0);
     EXPECT_EQ(readFile(target), "ancienne image");
     EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"ligne.bmp"});
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
+// The address space this process uses now, from /proc.
+std::uint64_t addressSpaceBytes()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmSize:", 0) == 0)
+            return std::stoull(line.substr(7)) * 1024U;
+    }
+    return 0;
+}
+
+// 8000 x 8000 is within the pixel limit and the memory budget, but not within the
+// address space the child is given: the failure is a lack of memory, not a bad picture.
+TEST_F(LinePictureTargetTest, RunningOutOfMemoryIsNotCalledUnreadable)
+{
+    if (kAddressSanitizer)
+        GTEST_SKIP() << "the address sanitizer needs more address space than this test allows";
+    const std::string target = dir.file("ligne.bmp");
+    for (const std::string &source : {pngClaimingSize(8000, 8000, true),
+                                      jpegClaimingSize(8000, 8000, JpegKind::Progressive)}) {
+        const std::string text = toBase64(source);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            const rlim_t room = addressSpaceBytes() + (std::uint64_t{96} << 20);
+            const rlimit limit{room, room};
+            if (::setrlimit(RLIMIT_AS, &limit) != 0)
+                ::_exit(3);
+            try {
+                (void)SauverImageLigne(target, text);
+            } catch (const std::bad_alloc &) {
+                ::_exit(0);
+            } catch (const ModuleError &e) {
+                ::_exit(std::string(e.what()).starts_with("Mémoire insuffisante") ? 0 : 2);
+            }
+            ::_exit(1);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << "status " << status << " (1: no error, 2: another error)";
+        EXPECT_TRUE(fs::is_empty(dir.path()));
+    }
 }
 
 } // namespace

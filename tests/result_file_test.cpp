@@ -3,13 +3,10 @@
 
 #include "module_error.h"
 #include "platform/text.h"
+#include "test_pictures.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
-
-#include <QBuffer>
-#include <QByteArray>
-#include <QImage>
 
 #include <pugixml.hpp>
 
@@ -277,18 +274,16 @@ protected:
              + picture + "\"}}";
     }
 
-    static std::string pngBase64()
+    static test_pictures::Picture picture()
     {
-        QImage image(12, 8, QImage::Format_RGB32);
+        test_pictures::Picture image(12, 8, 3);
         for (int y = 0; y < 8; ++y)
             for (int x = 0; x < 12; ++x)
-                image.setPixel(x, y, qRgb(x * 20, y * 30, 100));
-        QByteArray bytes;
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        image.save(&buffer, "PNG");
-        return bytes.toBase64().toStdString();
+                image.set(x, y, {x * 20, y * 30, 100});
+        return image;
     }
+
+    static std::string pngBase64() { return test_pictures::toBase64(test_pictures::pngOf(picture())); }
 
     [[nodiscard]] std::vector<std::string> entries() const { return test_support::entries(dir.path()); }
 
@@ -302,7 +297,7 @@ TEST_F(SaveRetrievalTest, WritesThePictureThenTheResultFileOverALongerOne)
     const LigneDevis line = gateway::saveRetrieval(kRetrievalDocument, "P-1042", &quote, dir.file("retour.xml"));
     EXPECT_EQ(line.Image, dir.file("P-1042.bmp"));
     EXPECT_EQ(entries(), (std::vector<std::string>{"P-1042.bmp", "retour.xml"}));
-    EXPECT_EQ(QImage(QString::fromStdString(line.Image)).size(), QSize(12, 8));
+    EXPECT_TRUE(test_pictures::samePixels(test_pictures::readBmp(line.Image, 12, 8), picture()));
     const std::string bytes = readFile(dir.file("retour.xml"));
     EXPECT_LT(bytes.size(), 5000U);
     EXPECT_NE(bytes.find("<Image>" + dir.file("P-1042.bmp") + "</Image>"), std::string::npos);

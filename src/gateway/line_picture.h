@@ -8,6 +8,10 @@ namespace gateway {
 
 struct PictureLimits {
     std::uint64_t maxPixels = 100'000'000; // refused before decoding when width*height exceeds it
+    // Memory a picture needs held whole while it decodes (an interlaced PNG's pixels, a
+    // progressive JPEG's coefficients), beyond the few rows every picture uses. Checked
+    // from the header, before decoding.
+    std::uint64_t maxDecodedBytes = std::uint64_t{320} << 20;
 };
 
 // Writes the picture held in `base64` (PNG, JPEG or BMP, recognised from its bytes) as a

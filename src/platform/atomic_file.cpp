@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -117,6 +118,22 @@ void AtomicFile::write(std::string_view bytes)
             fail(path_, errno);
         }
         bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+}
+
+void AtomicFile::writeAt(std::uint64_t offset, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) - bytes.size())
+            fail(path_, EFBIG);
+        const ssize_t written = ::pwrite(fd_, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            fail(path_, errno);
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+        offset += static_cast<std::uint64_t>(written);
     }
 }
 

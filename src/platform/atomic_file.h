@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,9 @@ public:
     [[nodiscard]] const std::string &path() const noexcept { return path_; }
 
     void write(std::string_view bytes);
+    // Writes `bytes` at `offset` without moving the file position, for writers that
+    // know where each part of the file goes.
+    void writeAt(std::uint64_t offset, std::string_view bytes);
     // Flushes to disk and renames over the target.
     void commit();
 
