@@ -117,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P(Statuses, HttpStatusTest,
 
 struct FailureCase {
     const char *name;
-    const char *script; // replies of "/f"
+    std::string script; // replies of "/f"
     const char *fragment;
 };
 
@@ -154,7 +154,11 @@ INSTANTIATE_TEST_SUITE_P(
         // A byte every 0.6 s never stalls; the overall limit ends it, and says so.
         FailureCase{"Drip", R"([{"body": "<Configurateur/>", "drip": {"size": 1, "every": 0.6}}])",
                     "Le serveur 127.0.0.1 n'a pas envoyé sa réponse complète en 3 s."},
-        FailureCase{"ClosedWithoutReply", R"([{"close": true}])", "Le serveur 127.0.0.1 a fermé la connexion sans répondre."}),
+        FailureCase{"ClosedWithoutReply", R"([{"close": true}])", "Le serveur 127.0.0.1 a fermé la connexion sans répondre."},
+        FailureCase{"ResetByTheServer", R"([{"reset": true}])",
+                    "Échec de la communication avec le serveur 127.0.0.1 : connexion interrompue par le serveur."},
+        FailureCase{"HeaderOver100KB", R"([{"body": "x", "headers": [["X-Long", ")" + std::string(150'000, 'a') + R"("]]}])",
+                    "Réponse du serveur 127.0.0.1 invalide : en-têtes trop longs."}),
     [](const testing::TestParamInfo<FailureCase> &param) { return std::string(param.param.name); });
 
 TEST(HttpClientAddressTest, RefusesAddressesThatAreNotWebAddresses)

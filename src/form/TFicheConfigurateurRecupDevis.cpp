@@ -174,6 +174,10 @@ std::string TFicheConfigurateurRecupDevis::GetJetonEtUrlsErreurs() const
 
 void TFicheConfigurateurRecupDevis::openConfigurateurPage()
 {
+    // No configurator page needs more; a longer one would not even fit a message box.
+    constexpr std::size_t kMaxAddressBytes = 8 * 1024;
+    if (UrlConnexion.size() > kMaxAddressBytes)
+        throw ModuleError("Adresse du configurateur refusée : l'adresse reçue de la passerelle est trop longue.");
     if (!gateway::isWellFormedAddress(UrlConnexion))
         throw ModuleError("Adresse du configurateur refusée : l'adresse reçue de la passerelle est mal formée.");
     if (!gateway::isWebAddress(UrlConnexion))

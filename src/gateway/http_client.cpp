@@ -20,6 +20,8 @@ constexpr const char *kUserAgent = "Mozilla/3.0 (compatible; Indy Library)";
 constexpr long kMaxRedirects = 15;
 // Spare room after a reply body, for parsers that read a little past the end.
 constexpr std::size_t kBodyPadding = 64;
+// No gateway reply needs more header lines than this; libcurl's own limit is close above.
+constexpr std::size_t kMaxHeaderBytes = 256 * 1024;
 
 struct UrlDeleter {
     void operator()(CURLU *url) const noexcept { curl_url_cleanup(url); }
@@ -226,6 +228,8 @@ void HttpClient::resetReply()
     statusLine_.clear();
     contentType_.clear();
     bodyTooLarge_ = false;
+    headerBytes_ = 0;
+    headersTooLong_ = false;
     callbackError_ = nullptr;
     errorBuffer_[0] = '\0';
     started_ = Clock::now();
@@ -360,6 +364,18 @@ void HttpClient::throwTransferError(CURLcode code, const std::string &host) cons
     if (viaProxy && connectCode >= 300)
         throw ModuleError(proxyRefusal(proxy, connectCode), detail);
 
+    // libcurl refuses a header line over 100 KB as if memory had run out: before any
+    // byte of the body, that is what "out of memory" means.
+    const bool headerRefused = code == CURLE_OUT_OF_MEMORY && body_.empty();
+    if (headersTooLong_ || headerRefused)
+        throw ModuleError("Réponse du serveur " + host + " invalide : en-têtes trop longs.", detail);
+    // The system's words for a reset: "Connection reset by peer", "Connection was reset".
+    const bool reset = detail.find("reset") != std::string::npos;
+    if (reset && (code == CURLE_RECV_ERROR || code == CURLE_SEND_ERROR))
+        throw ModuleError("Échec de la communication avec le serveur " + host
+                              + " : connexion interrompue par le serveur.",
+                          detail);
+
     std::string message;
     switch (code) {
     case CURLE_COULDNT_RESOLVE_PROXY:
@@ -478,6 +494,11 @@ std::size_t HttpClient::onHeader(char *data, std::size_t size, std::size_t count
     client->lastByte_ = Clock::now();
     try {
         const std::string_view line = trimLineEnd(std::string_view(data, bytes));
+        client->headerBytes_ = startsWithNoCase(line, "HTTP/") ? bytes : client->headerBytes_ + bytes;
+        if (client->headerBytes_ > kMaxHeaderBytes) {
+            client->headersTooLong_ = true;
+            return 0;
+        }
         if (startsWithNoCase(line, "HTTP/")) {
             // A new reply starts (after a redirect or an interim reply).
             // Shown to the user: a reason phrase in Latin-1 must still read right.

@@ -106,6 +106,8 @@ private:
     std::string statusLine_;
     std::string contentType_;
     bool bodyTooLarge_ = false;
+    std::size_t headerBytes_ = 0; // of the reply being received
+    bool headersTooLong_ = false;
     std::exception_ptr callbackError_;
 
     // The request in progress, as the progress callback sees it.

@@ -172,6 +172,12 @@ class GatewayHandler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
             self.request.shutdown(socket.SHUT_RDWR)
             return
+        if reply.get("reset"):
+            # An abortive close: the client sees "connection reset by peer".
+            self.request.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            self.close_connection = True
+            self.request.close()
+            return
         if "hang" in reply:
             time.sleep(reply["hang"])
             self.close_connection = True
