@@ -7,7 +7,9 @@
 
 #include <filesystem>
 
+#include <csignal>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -141,6 +143,39 @@ INSTANTIATE_TEST_SUITE_P(
         name.erase(std::remove_if(name.begin(), name.end(), [](char c) { return !std::isalnum(c); }), name.end());
         return name;
     });
+
+// What a window manager's "End process" sends, at a few points of a large write: only the
+// files that were there before remain, the old target unchanged.
+class AtomicFileKilledTest : public AtomicFileTest, public testing::WithParamInterface<int> {};
+
+TEST_P(AtomicFileKilledTest, LeavesNothingBehind)
+{
+    const int point = GetParam(); // 0: just opened, 1: half written, 2: all written, not committed
+    writeFile(dir.file("ligne.bmp"), "ancienne image");
+    const pid_t child = ::fork();
+    if (child == 0) {
+        platform::AtomicFile file(dir.file("ligne.bmp"));
+        const std::string block(1 << 20, 'x');
+        for (int i = 0; i < 16 * point; ++i)
+            file.write(block);
+        ::raise(SIGTERM);
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    EXPECT_EQ(entries(), std::vector<std::string>{"ligne.bmp"});
+    EXPECT_EQ(readFile(dir.file("ligne.bmp")), "ancienne image");
+}
+
+INSTANTIATE_TEST_SUITE_P(Points, AtomicFileKilledTest, testing::Values(0, 1, 2));
+
+TEST_F(AtomicFileTest, CheckingAPlaceCreatesNothing)
+{
+    platform::checkWritable(dir.file("retour.xml"));
+    EXPECT_TRUE(entries().empty());
+    EXPECT_THROW(platform::checkWritable(dir.file("absent/retour.xml")), ModuleError);
+}
 
 TEST_F(AtomicFileTest, FolderWithoutWritePermissionIsRefused)
 {

@@ -266,15 +266,14 @@ LigneDevis saveRetrieval(const std::string &documentText, const std::string &pro
         line = reply->line;
     }
     // The result file's place is checked before the picture is written beside it.
-    platform::AtomicFile result(resultPath);
+    platform::checkWritable(resultPath);
     if (reply && reply->hasPicture) {
         const std::string picturePath = linePicturePath(resultPath, project);
         if (SauverImageLigne(picturePath, reply->picture(), limits))
             line.Image = picturePath;
     }
     reply.reset();
-    result.write(resultFileBytes(documentText, line));
-    result.commit();
+    platform::writeFileAtomically(resultPath, resultFileBytes(documentText, line));
     return line;
 }
 

@@ -63,33 +63,82 @@ std::string fileWriteMessage(const std::string &path, int error)
     return "Impossible d'écrire le fichier " + path + " : " + frenchCause(error) + ".";
 }
 
-AtomicFile::AtomicFile(std::string path)
-    : path_(std::move(path))
-    , target_(path_)
+namespace {
+
+// Where a file will be written and with which permissions, after the checks that need
+// nothing created: a link is followed, a folder, a read-only file or a missing or closed
+// folder is refused.
+struct Place {
+    std::string target;
+    std::string folder;
+    unsigned mode = 0;
+};
+
+Place checkPlace(const std::string &path)
 {
-    if (path_.empty())
+    if (path.empty())
         throw ModuleError("Aucun fichier à écrire : le chemin reçu est vide.");
+    Place place{path, {}, 0};
     // A link is followed: the file it names is the one replaced, the link stays.
     std::error_code ec;
-    if (std::filesystem::is_symlink(target_, ec))
-        target_ = std::filesystem::weakly_canonical(target_, ec).string();
+    if (std::filesystem::is_symlink(place.target, ec))
+        place.target = std::filesystem::weakly_canonical(place.target, ec).string();
     struct stat existing {};
-    if (::stat(target_.c_str(), &existing) == 0) {
+    if (::stat(place.target.c_str(), &existing) == 0) {
         if (S_ISDIR(existing.st_mode))
-            fail(path_, EISDIR);
+            fail(path, EISDIR);
         // A file the user made read-only, or may not write, is not silently replaced.
         if ((existing.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
-            throw ModuleError("Impossible d'écrire le fichier " + path_ + " : le fichier est en lecture seule.");
-        if (::access(target_.c_str(), W_OK) != 0)
-            fail(path_, errno);
-        mode_ = existing.st_mode & 07777U;
+            throw ModuleError("Impossible d'écrire le fichier " + path + " : le fichier est en lecture seule.");
+        if (::access(place.target.c_str(), W_OK) != 0)
+            fail(path, errno);
+        place.mode = existing.st_mode & 07777U;
     } else {
-        mode_ = 0666U & ~currentUmask();
+        place.mode = 0666U & ~currentUmask();
     }
+    const std::filesystem::path target(place.target);
+    place.folder = target.has_parent_path() ? target.parent_path().string() : ".";
+    struct stat folder {};
+    if (::stat(place.folder.c_str(), &folder) != 0)
+        fail(path, errno);
+    if (!S_ISDIR(folder.st_mode))
+        fail(path, ENOTDIR);
+    if (::access(place.folder.c_str(), W_OK | X_OK) != 0)
+        fail(path, errno);
+    return place;
+}
 
-    const std::filesystem::path target(target_);
-    const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
-    std::string pattern = (folder / ".valmora-XXXXXX").string();
+// A name for the finished file beside its target, until it replaces the target.
+std::string temporaryName(const std::string &folder)
+{
+    static unsigned counter = 0;
+    return (std::filesystem::path(folder)
+            / (".valmora-" + std::to_string(::getpid()) + "-" + std::to_string(++counter)))
+        .string();
+}
+
+} // namespace
+
+void checkWritable(const std::string &path)
+{
+    static_cast<void>(checkPlace(path));
+}
+
+AtomicFile::AtomicFile(std::string path)
+    : path_(std::move(path))
+{
+    const Place place = checkPlace(path_);
+    target_ = place.target;
+    folder_ = place.folder;
+    mode_ = place.mode;
+    // Unnamed until commit: a module killed meanwhile leaves nothing behind.
+    fd_ = ::open(folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd_ >= 0)
+        return;
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+        fail(path_, errno);
+    // A file system without unnamed files: a named temporary, removed on failure.
+    std::string pattern = (std::filesystem::path(folder_) / ".valmora-XXXXXX").string();
     fd_ = ::mkstemp(pattern.data());
     if (fd_ < 0)
         fail(path_, errno);
@@ -137,10 +186,27 @@ void AtomicFile::writeAt(std::uint64_t offset, std::string_view bytes)
     }
 }
 
+// An unnamed file gets a name beside the target; rename then replaces the target.
+void AtomicFile::nameUnnamed()
+{
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+    while (true) {
+        std::string name = temporaryName(folder_);
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            tempPath_ = std::move(name);
+            return;
+        }
+        if (errno != EEXIST)
+            fail(path_, errno);
+    }
+}
+
 void AtomicFile::commit()
 {
     if (::fchmod(fd_, static_cast<mode_t>(mode_)) != 0 || ::fsync(fd_) != 0)
         fail(path_, errno);
+    if (tempPath_.empty())
+        nameUnnamed();
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0)

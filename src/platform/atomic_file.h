@@ -6,9 +6,11 @@
 
 namespace platform {
 
-// A file written under a temporary name in the target's folder and renamed over the
-// target by commit(), so that the target is always either the old file or the complete
-// new one. Without commit() the temporary file is removed. Failures throw ModuleError.
+// A file written as an unnamed temporary in the target's folder (a named one where the
+// file system has no unnamed files), named and renamed over the target by commit(), so
+// that the target is always either the old file or the complete new one, and a module
+// killed meanwhile leaves nothing. Without commit() the temporary file goes. Failures
+// throw ModuleError.
 class AtomicFile {
 public:
     explicit AtomicFile(std::string path);
@@ -16,8 +18,6 @@ public:
     AtomicFile(const AtomicFile &) = delete;
     AtomicFile &operator=(const AtomicFile &) = delete;
 
-    // The open descriptor of the temporary file, for writers that need one.
-    [[nodiscard]] int descriptor() const noexcept { return fd_; }
     [[nodiscard]] const std::string &path() const noexcept { return path_; }
 
     void write(std::string_view bytes);
@@ -29,13 +29,18 @@ public:
 
 private:
     void discard() noexcept;
+    void nameUnnamed();
 
     std::string path_;   // as given, for messages
     std::string target_; // the file replaced (a link's target)
-    std::string tempPath_;
+    std::string folder_;
+    std::string tempPath_; // empty while the temporary has no name
     int fd_ = -1;
     unsigned mode_ = 0;
 };
+
+// Refuses, as AtomicFile would, a place where `path` cannot be written; creates nothing.
+void checkWritable(const std::string &path);
 
 // Writes `bytes` to `path` through an AtomicFile.
 void writeFileAtomically(const std::string &path, std::string_view bytes);
