@@ -5,8 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <expat.h>
+
 #include <filesystem>
 #include <functional>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -45,14 +49,90 @@ TEST(RetrievalDocumentTest, EmptyProjectAndOtherRootGiveNoProject)
     EXPECT_EQ(other.Project, "");
 }
 
-TEST(RetrievalDocumentTest, TextThatIsNotXmlThrows)
+// What a conforming parser refuses is refused, before anything is read or written.
+TEST(RetrievalDocumentTest, TextThatIsNotWellFormedXmlThrows)
 {
-    for (const char *text : {"", "<Configurateur>", "{\"code\": 1}"}) {
+    for (const char *text : {
+             "", "<Configurateur>", "{\"code\": 1}",
+             "<Configurateur><Project a=\"1\" a=\"2\">P</Project></Configurateur>", // duplicate attribute
+             "<Configurateur><Project>P&nbsp;1</Project></Configurateur>",           // undefined entity
+             "<Configurateur><Project>P</Project></Configurateur>texte",             // text after the root
+             "<Configurateur/><Configurateur/>",                                      // two roots
+             "<a/><?xml version=\"1.0\"?>",                                           // late declaration
+             "<!DOCTYPE C [<!ENTITY e \"x\">]><C>&e;</C>",                          // declared entity: not expanded
+             "<!DOCTYPE C SYSTEM \"c.dtd\"><C>&e;</C>",                              // entity it cannot see
+             "<Configurateur>&#xD800;</Configurateur>",                               // no such character
+             "<a>\x01</a>",                                                           // control character
+             "<?xml version='1.0' standalone='peut-etre'?><a/>",
+         }) {
         EXPECT_EQ(errorOf([&] { static_cast<void>(gateway::readRetrievalDocument(text)); })
                       .rfind("Document de récupération illisible : ce n'est pas un document XML valide", 0),
                   0U)
             << text;
     }
+}
+
+// The gateway's documents a conforming parser reads, the module reads; the others it
+// refuses. Deliberate differences: entity declarations (pugixml would not expand them)
+// and nesting beyond 256 levels.
+struct ExpatVerdict {
+    bool accepted = false;
+    bool declaresEntities = false;
+};
+
+ExpatVerdict expatReads(const std::string &text)
+{
+    ExpatVerdict verdict;
+    XML_Parser parser = XML_ParserCreate("UTF-8");
+    XML_SetUserData(parser, &verdict);
+    XML_SetEntityDeclHandler(parser, [](void *data, const XML_Char *, int, const XML_Char *, int, const XML_Char *,
+                                        const XML_Char *, const XML_Char *, const XML_Char *) {
+        static_cast<ExpatVerdict *>(data)->declaresEntities = true;
+    });
+    verdict.accepted = XML_Parse(parser, text.data(), static_cast<int>(text.size()), XML_TRUE) == XML_STATUS_OK;
+    XML_ParserFree(parser);
+    return verdict;
+}
+
+bool moduleAccepts(const std::string &text)
+{
+    try {
+        static_cast<void>(gateway::readRetrievalDocument(text));
+        return true;
+    } catch (const ModuleError &) {
+        return false;
+    }
+}
+
+TEST(RetrievalDocumentTest, AcceptsExactlyTheDocumentsAConformingParserAccepts)
+{
+    std::vector<std::string> documents = {
+        "<Configurateur><Jeton>T</Jeton><Passerelle>vestiora</Passerelle><Project>P-1042</Project></Configurateur>",
+        "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" standalone=\"yes\"?>\n<!-- c --><Configurateur/>\n",
+        "<!DOCTYPE Configurateur [<!ELEMENT Configurateur ANY>]><Configurateur>&amp;&#233;</Configurateur>",
+        "<Configurateur><![CDATA[<x>]]><?pi d?></Configurateur>",
+        "<Erreur>Compte inconnu</Erreur>",
+        "<html><body>Maintenance</body>",
+        "Projet: P-1",
+        "<Configurateur><Project a=\"1\" a=\"2\">P</Project></Configurateur>",
+        "<Configurateur><Project>P&nbsp;1</Project></Configurateur>",
+        "<Configurateur/> texte",
+        "<Configurateur/>  \r\n",
+    };
+    // The fuzzers' starting inputs; a result-file input is the document before its first NUL.
+    for (const char *corpus : {"fuzz_token_reply", "fuzz_result_file"}) {
+        for (const auto &entry : std::filesystem::directory_iterator(std::filesystem::path(FUZZ_CORPUS_DIR) / corpus)) {
+            const std::string bytes = test_support::readFile(entry.path());
+            documents.push_back(bytes.substr(0, bytes.find('\0')));
+        }
+    }
+    int declaring = 0;
+    for (const std::string &text : documents) {
+        const ExpatVerdict expat = expatReads(text);
+        declaring += expat.declaresEntities ? 1 : 0;
+        EXPECT_EQ(moduleAccepts(text), expat.accepted && !expat.declaresEntities) << text;
+    }
+    EXPECT_GE(declaring, 1) << "the deliberate difference is exercised";
 }
 
 TEST(QuoteUrlTest, AppendsTheProjectEncodedOnlyWhereNeeded)
