@@ -1,11 +1,12 @@
 // The retrieval's heavy half, in-process: quote reply (JSON with the picture inside) ->
 // line values, BMP file and result file, through the module's own gateway functions;
 // beside it, on the same inputs, a floor made of the fastest libraries used directly
-// (simdjson, OpenSSL base64, libpng or libjpeg-turbo, a plain BMP write).
+// (simdjson, the base64 decoder, libpng or libjpeg-turbo, a plain BMP write).
 //
 //   retrieval_bench --runs 7 [--sizes small|large|all] [--json out.json]
 //   retrieval_bench --write-reply large-png out.json   (the reply alone, for other benches)
 
+#include "gateway/base64.h"
 #include "gateway/line_picture.h"
 #include "gateway/quote_retrieval.h"
 #include "gateway/result_file.h"
@@ -232,11 +233,14 @@ void runFloor(const Input &input, const std::string &folder, Samples &samples)
     samples["json"].push_back(millisecondsSince(t));
 
     t = Clock::now();
-    std::vector<unsigned char> bytes(picture.size() / 4 * 3);
-    const int decoded = EVP_DecodeBlock(bytes.data(), reinterpret_cast<const unsigned char *>(picture.data()),
-                                        static_cast<int>(picture.size()));
-    if (decoded < 0)
+    // The module's own decoder: the one it uses on every platform.
+    const std::size_t digits = picture.find_last_not_of('=') + 1;
+    const std::size_t whole = digits - digits % 4;
+    std::vector<unsigned char> bytes(whole / 4 * 3 + 2);
+    if (!gateway::decodeBase64Groups(picture.data(), whole, bytes.data())
+        || (digits % 4 != 0 && !gateway::decodeBase64Tail(picture.data() + whole, digits % 4, bytes.data() + whole / 4 * 3)))
         throw std::runtime_error("floor base64 failed");
+    bytes.resize(whole / 4 * 3 + (digits % 4 == 0 ? 0 : digits % 4 - 1));
     samples["base64"].push_back(millisecondsSince(t));
 
     t = Clock::now();

@@ -189,7 +189,7 @@ def print_table(startup_results, retrieval_results, process_results, runs, idle_
         lines.append("| &nbsp;&nbsp;reply text check (UTF-8) | %s | — | | |" % cell(module["body"]))
         lines.append("| &nbsp;&nbsp;JSON | %s | %s (simdjson) | %s | |"
                      % (cell(module["json"]), cell(floor["json"]), ratio(module["json"], floor["json"])))
-        lines.append("| &nbsp;&nbsp;picture: base64, decode, BMP | %s | %s (OpenSSL + %s, BMP write) | %s | |"
+        lines.append("| &nbsp;&nbsp;picture: base64, decode, BMP | %s | %s (base64 + %s, BMP write) | %s | |"
                      % (cell(module["picture"]), cell([a + b for a, b in zip(floor["base64"], floor["picture"])]),
                         "libpng" if "PNG" in result["input"] else "libjpeg-turbo",
                         ratio(module["picture"], [a + b for a, b in zip(floor["base64"], floor["picture"])])))

@@ -3,10 +3,10 @@
 #include "test_support.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio> // before jpeglib.h, which needs FILE
 
 #include <jpeglib.h>
-#include <openssl/evp.h>
 #include <png.h>
 
 #include <algorithm>
@@ -605,10 +605,17 @@ double meanDifference(const Picture &a, const Picture &b)
 
 std::string toBase64(const std::string &bytes)
 {
-    std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char *>(out.data()),
-                                  reinterpret_cast<const unsigned char *>(bytes.data()), static_cast<int>(bytes.size()));
-    out.resize(static_cast<std::size_t>(n));
+    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve(4 * ((bytes.size() + 2) / 3));
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
+        std::uint32_t group = 0;
+        for (std::size_t k = 0; k < 3; ++k)
+            group = (group << 8) | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0U);
+        for (std::size_t k = 0; k < 4; ++k)
+            out += k <= n ? kAlphabet[(group >> (18 - 6 * k)) & 0x3FU] : '=';
+    }
     return out;
 }
 

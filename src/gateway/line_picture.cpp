@@ -1,5 +1,7 @@
 #include "gateway/line_picture.h"
 
+#include "gateway/base64.h"
+
 #include "module_error.h"
 #include "platform/atomic_file.h"
 
@@ -8,7 +10,6 @@
 
 #include <jpeglib.h>
 #include <jerror.h>
-#include <openssl/evp.h>
 #include <png.h>
 
 #include <algorithm>
@@ -106,16 +107,6 @@ std::string_view withoutDataPrefix(std::string_view text)
 
 constexpr std::size_t kTextBlock = 64 * 1024; // characters decoded at a time; a multiple of 4
 
-// Whole groups of four alphabet characters, no padding, into `out`. False when OpenSSL
-// refuses a group or skips characters (it drops blanks at either end of its input).
-bool decodeGroups(const char *digits, std::size_t count, unsigned char *out) noexcept
-{
-    if (count == 0)
-        return true;
-    const int decoded = EVP_DecodeBlock(out, reinterpret_cast<const unsigned char *>(digits), static_cast<int>(count));
-    return decoded >= 0 && static_cast<std::size_t>(decoded) == count / 4 * 3;
-}
-
 // The picture's base64 text decoded as a stream, a block at a time, so that the decoded
 // file is never held whole. Faults of the text throw ModuleError when reading reaches
 // them; the end of the text is checked when reading reaches it.
@@ -161,15 +152,14 @@ private:
         return end_ != 0;
     }
 
-    // The usual text, one line of the alphabet: a block decoded where it lies. OpenSSL
-    // refuses every character outside the alphabet except '=', which it reads as a digit,
-    // hence the memchr; a block it does not take whole goes the careful way.
+    // The usual text, one line of the alphabet: a block decoded where it lies; a block
+    // with anything else in it ('=', a line break, a fault) goes the careful way.
     bool decodeInPlace() noexcept
     {
         if (filled_ != 0 || padding_ != 0 || text_.size() - at_ < kTextBlock)
             return false;
         const char *block = text_.data() + at_;
-        if (std::memchr(block, '=', kTextBlock) != nullptr || !decodeGroups(block, kTextBlock, decoded_.get()))
+        if (!decodeBase64Groups(block, kTextBlock, decoded_.get()))
             return false;
         at_ += kTextBlock;
         digits_ += kTextBlock;
@@ -201,7 +191,7 @@ private:
             ++at_;
         }
         if (filled_ == kTextBlock) {
-            if (!decodeGroups(gathered_.get(), filled_, decoded_.get()))
+            if (!decodeBase64Groups(gathered_.get(), filled_, decoded_.get()))
                 unreadable("texte base64 refusé par le décodeur.");
             end_ = kTextBlock / 4 * 3;
             filled_ = 0;
@@ -220,17 +210,12 @@ private:
         if (tail == 1 || (padding_ != 0 && (tail == 0 || tail + padding_ != 4)))
             unreadable("fin du texte base64 abîmée.");
         const std::size_t whole = filled_ - tail;
-        if (!decodeGroups(gathered_.get(), whole, decoded_.get()))
+        if (!decodeBase64Groups(gathered_.get(), whole, decoded_.get()))
             unreadable("texte base64 refusé par le décodeur.");
         end_ = whole / 4 * 3;
         if (tail != 0) {
-            // EVP_DecodeBlock wants whole groups and counts padding as bytes.
-            std::array<unsigned char, 4> group{'=', '=', '=', '='};
-            std::memcpy(group.data(), gathered_.get() + whole, tail);
-            std::array<unsigned char, 3> bytes{};
-            if (EVP_DecodeBlock(bytes.data(), group.data(), 4) != 3)
+            if (!decodeBase64Tail(gathered_.get() + whole, tail, decoded_.get() + end_))
                 unreadable("texte base64 refusé par le décodeur.");
-            std::memcpy(decoded_.get() + end_, bytes.data(), tail - 1);
             end_ += tail - 1;
         }
         filled_ = 0;
