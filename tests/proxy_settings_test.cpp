@@ -10,13 +10,20 @@ using settings::ProxySettings;
 
 TEST(ProxySettingsPathTest, FollowsTheExecutableName)
 {
-    const std::pair<const char *, const char *> cases[] = {
-        {"/opt/valmora/Module_Valmora", "/opt/valmora/Module_Valmora.ini"},
-        {"/opt/valmora/Module_Valmora.exe", "/opt/valmora/Module_Valmora.ini"},
-        {"/opt/valmora/Devis2", "/opt/valmora/Devis2.ini"},
-        {"/opt/valmora/a.exe.exe", "/opt/valmora/a.ini.ini"},
-        {"/opt/valmora/a.EXE.exe", "/opt/valmora/a.EXE.ini"},
-        {"/opt/v.1/outil.bin", "/opt/v.1/outil.ini"},
+#ifdef _WIN32
+    const std::string folder = "C:\\Programmes\\Valmora\\";
+    const std::string dotted = "C:\\v.1\\";
+#else
+    const std::string folder = "/opt/valmora/";
+    const std::string dotted = "/opt/v.1/";
+#endif
+    const std::pair<std::string, std::string> cases[] = {
+        {folder + "Module_Valmora", folder + "Module_Valmora.ini"},
+        {folder + "Module_Valmora.exe", folder + "Module_Valmora.ini"},
+        {folder + "Devis2", folder + "Devis2.ini"},
+        {folder + "a.exe.exe", folder + "a.ini.ini"},
+        {folder + "a.EXE.exe", folder + "a.EXE.ini"},
+        {dotted + "outil.bin", dotted + "outil.ini"},
     };
     for (const auto &[exe, ini] : cases)
         EXPECT_EQ(settings::proxySettingsPath(exe), ini) << exe;

@@ -253,17 +253,24 @@ TEST(QuoteReplyRefusalTest, RepliesThatCannotBeReadAreErrors)
 
 TEST(LinePicturePathTest, StaysInTheResultFolderWithASafeName)
 {
+#ifdef _WIN32
+    const std::string folder = "C:\\Devis\\";
+    const std::string sep = "\\";
+#else
+    const std::string folder = "/data/devis/";
+    const std::string sep = "/";
+#endif
     const std::string cwd = std::filesystem::current_path().string();
-    const std::pair<std::pair<const char *, const char *>, std::string> cases[] = {
-        {{"/data/devis/retour.xml", "P-1042"}, "/data/devis/P-1042.bmp"},
-        {{"/data/devis/retour.xml", "P 1&2"}, "/data/devis/P 1&2.bmp"},
-        {{"/data/devis/retour.xml", "../../x"}, "/data/devis/.._.._x.bmp"},
-        {{"/data/devis/retour.xml", "a/b"}, "/data/devis/a_b.bmp"},
-        {{"/data/devis/retour.xml", "a\\b:c*?\"<>|\x01"}, "/data/devis/a_b_c_______.bmp"},
-        {{"/data/devis/retour.xml", ".."}, "/data/devis/_.bmp"},
-        {{"/data/devis/retour.xml", "  "}, "/data/devis/  .bmp"},
-        {{"retour.xml", "P-1042"}, cwd + "/P-1042.bmp"},
-        {{"sous/retour.xml", "P-1042"}, cwd + "/sous/P-1042.bmp"},
+    const std::pair<std::pair<std::string, const char *>, std::string> cases[] = {
+        {{folder + "retour.xml", "P-1042"}, folder + "P-1042.bmp"},
+        {{folder + "retour.xml", "P 1&2"}, folder + "P 1&2.bmp"},
+        {{folder + "retour.xml", "../../x"}, folder + ".._.._x.bmp"},
+        {{folder + "retour.xml", "a/b"}, folder + "a_b.bmp"},
+        {{folder + "retour.xml", "a\\b:c*?\"<>|\x01"}, folder + "a_b_c_______.bmp"},
+        {{folder + "retour.xml", ".."}, folder + "_.bmp"},
+        {{folder + "retour.xml", "  "}, folder + "  .bmp"},
+        {{"retour.xml", "P-1042"}, cwd + sep + "P-1042.bmp"},
+        {{"sous" + sep + "retour.xml", "P-1042"}, cwd + sep + "sous" + sep + "P-1042.bmp"},
     };
     for (const auto &[input, expected] : cases)
         EXPECT_EQ(gateway::linePicturePath(input.first, input.second), expected) << input.second;

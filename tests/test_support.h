@@ -12,8 +12,10 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 namespace test_support {
 
@@ -29,16 +31,10 @@ public:
                 c = '_';
         }
         path_ = std::filesystem::temp_directory_path() / name;
-        std::filesystem::remove_all(path_);
+        removeAll(path_);
         std::filesystem::create_directories(path_);
     }
-    ~TempDir()
-    {
-        std::error_code ec;
-        std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ec);
-        std::filesystem::remove_all(path_, ec);
-    }
+    ~TempDir() { removeAll(path_); }
     TempDir(const TempDir &) = delete;
     TempDir &operator=(const TempDir &) = delete;
 
@@ -46,9 +42,22 @@ public:
     [[nodiscard]] std::string file(const std::string &name) const { return (path_ / name).string(); }
 
 private:
+    // Tests make files and folders read-only; Windows will not remove those.
+    static void removeAll(const std::filesystem::path &folder)
+    {
+        namespace fs = std::filesystem;
+        std::error_code ec;
+        fs::permissions(folder, fs::perms::owner_all, fs::perm_options::add, ec);
+        for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != fs::recursive_directory_iterator();
+             it.increment(ec))
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+        fs::remove_all(folder, ec);
+    }
+
     std::filesystem::path path_;
 };
 
+#ifndef _WIN32
 // Runs `check` in a child process without root rights (as "nobody" when the tests run
 // as root) and returns its exit status: permissions mean nothing to root.
 template <typename Check>
@@ -64,6 +73,7 @@ int runUnprivileged(Check check)
     ::waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 200;
 }
+#endif
 
 // The names in a folder, sorted: what a test expects to find there, and nothing else.
 inline std::vector<std::string> entries(const std::filesystem::path &folder)

@@ -166,11 +166,16 @@ void HttpClient::applyConstantOptions()
     setOption(CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
     setOption(CURLOPT_SSL_VERIFYPEER, 1L);
     setOption(CURLOPT_SSL_VERIFYHOST, 2L);
-    // The trust store follows OpenSSL's variables, as the curl tool does.
+    // The system's trust store; SSL_CERT_FILE names another CA file, as for the curl tool.
     if (const char *file = std::getenv("SSL_CERT_FILE"); file != nullptr && *file != '\0')
         setOption(CURLOPT_CAINFO, file);
+#ifdef _WIN32
+    // Schannel checks revocation; a revocation server out of reach must not stop a shop.
+    setOption(CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_REVOKE_BEST_EFFORT));
+#else
     if (const char *dir = std::getenv("SSL_CERT_DIR"); dir != nullptr && *dir != '\0')
         setOption(CURLOPT_CAPATH, dir);
+#endif
     // The stall and overall limits are kept by the progress callback (see stopReason).
     setOption(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits_.connectTimeout.count()));
     setOption(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits_.maxBodyBytes));

@@ -4,6 +4,7 @@
 #include "gateway/xml_reading.h"
 #include "module_error.h"
 #include "platform/atomic_file.h"
+#include "platform/paths.h"
 
 #include <pugixml.hpp>
 #include <simdjson.h>
@@ -250,10 +251,10 @@ std::string linePicturePath(const std::string &resultPath, const std::string &pr
     if (name.find_first_not_of('.') == std::string::npos)
         name.assign(1, '_'); // "", "." and ".." name no file
     std::error_code ec;
-    std::filesystem::path folder = std::filesystem::absolute(std::filesystem::path(resultPath), ec).parent_path();
+    std::filesystem::path folder = std::filesystem::absolute(platform::pathOf(resultPath), ec).parent_path();
     if (ec || folder.empty())
         folder = std::filesystem::current_path();
-    return (folder / (name + ".bmp")).string();
+    return platform::textOf(folder / platform::pathOf(name + ".bmp"));
 }
 
 LigneDevis saveRetrieval(const std::string &documentText, const std::string &project, std::string *quoteBody,

@@ -41,7 +41,7 @@ const char *frenchCause(int error)
 
 [[noreturn]] void fail(const std::string &path, int error)
 {
-    throw ModuleError(fileWriteMessage(path, error), std::strerror(error));
+    throw ModuleError("Impossible d'écrire le fichier " + path + " : " + frenchCause(error) + ".", std::strerror(error));
 }
 
 // The process's umask, read without changing it (umask() can only set it).
@@ -58,10 +58,6 @@ unsigned currentUmask()
 
 } // namespace
 
-std::string fileWriteMessage(const std::string &path, int error)
-{
-    return "Impossible d'écrire le fichier " + path + " : " + frenchCause(error) + ".";
-}
 
 namespace {
 
@@ -214,13 +210,6 @@ void AtomicFile::commit()
     if (::rename(tempPath_.c_str(), target_.c_str()) != 0)
         fail(path_, errno);
     tempPath_.clear();
-}
-
-void writeFileAtomically(const std::string &path, std::string_view bytes)
-{
-    AtomicFile file(path);
-    file.write(bytes);
-    file.commit();
 }
 
 } // namespace platform

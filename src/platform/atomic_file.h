@@ -29,23 +29,31 @@ public:
 
 private:
     void discard() noexcept;
+#ifndef _WIN32
     void nameUnnamed();
+#endif
 
     std::string path_;   // as given, for messages
     std::string target_; // the file replaced (a link's target)
     std::string folder_;
     std::string tempPath_; // empty while the temporary has no name
+#ifdef _WIN32
+    void *handle_ = nullptr; // HANDLE of the temporary
+#else
     int fd_ = -1;
     unsigned mode_ = 0;
+#endif
 };
 
 // Refuses, as AtomicFile would, a place where `path` cannot be written; creates nothing.
 void checkWritable(const std::string &path);
 
 // Writes `bytes` to `path` through an AtomicFile.
-void writeFileAtomically(const std::string &path, std::string_view bytes);
-
-// "Impossible d'écrire le fichier <path> : <cause>." for an errno value.
-[[nodiscard]] std::string fileWriteMessage(const std::string &path, int error);
+inline void writeFileAtomically(const std::string &path, std::string_view bytes)
+{
+    AtomicFile file(path);
+    file.write(bytes);
+    file.commit();
+}
 
 } // namespace platform

@@ -1,5 +1,6 @@
 #include "settings/ini_file.h"
 
+#include "platform/paths.h"
 #include "platform/text.h"
 
 #include <algorithm>
@@ -43,10 +44,11 @@ std::string_view unquote(std::string_view value) noexcept
 IniFile IniFile::load(const std::string &path)
 {
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec))
+    const std::filesystem::path file = platform::pathOf(path);
+    if (!std::filesystem::is_regular_file(file, ec))
         return {};
-    const auto size = std::filesystem::file_size(path, ec);
-    std::ifstream in(path, std::ios::binary);
+    const auto size = std::filesystem::file_size(file, ec);
+    std::ifstream in(file, std::ios::binary);
     if (ec || !in)
         return {};
     std::string bytes(size, '\0');

@@ -1,5 +1,6 @@
 #include "settings/module_config.h"
 
+#include "platform/paths.h"
 #include "settings/ini_file.h"
 
 #include <filesystem>
@@ -10,7 +11,7 @@ namespace settings {
 std::optional<ModuleConfig> readModuleConfig(const std::string &path)
 {
     std::error_code ec;
-    const auto status = std::filesystem::status(path, ec);
+    const auto status = std::filesystem::status(platform::pathOf(path), ec);
     if (ec || !std::filesystem::exists(status) || std::filesystem::is_directory(status))
         return std::nullopt;
 

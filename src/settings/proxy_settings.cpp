@@ -1,5 +1,6 @@
 #include "settings/proxy_settings.h"
 
+#include "platform/paths.h"
 #include "settings/ini_file.h"
 
 #include <charconv>
@@ -10,8 +11,8 @@ namespace settings {
 
 std::string proxySettingsPath(const std::string &executablePath)
 {
-    const std::filesystem::path exe(executablePath);
-    std::string name = exe.filename().string();
+    const std::filesystem::path exe = platform::pathOf(executablePath);
+    std::string name = platform::textOf(exe.filename());
     const std::size_t dot = name.rfind('.');
     if (dot == std::string::npos) {
         name += ".ini";
@@ -21,14 +22,14 @@ std::string proxySettingsPath(const std::string &executablePath)
              at = name.find(extension, at + 4))
             name.replace(at, extension.size(), ".ini");
     }
-    return (exe.parent_path() / name).string();
+    return platform::textOf(exe.parent_path() / platform::pathOf(name));
 }
 
 ProxySettings readProxySettings(const std::string &path)
 {
     ProxySettings settings;
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec))
+    if (!std::filesystem::is_regular_file(platform::pathOf(path), ec))
         return settings;
     const IniFile ini = IniFile::load(path);
     settings.ProxyActif = ini.sectionExists("Proxy");
