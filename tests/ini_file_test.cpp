@@ -60,6 +60,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"Utf8Kept", "[S]\nK=Fa\xC3\xA7" "ade\n", "S", "K", "Fa\xC3\xA7" "ade"},
         ReadCase{"Windows1252Decoded", "[S]\nK=Fa\xE7" "ade \x80\n", "S", "K", "Fa\xC3\xA7" "ade \xE2\x82\xAC"},
         ReadCase{"SectionTextAfterBracketIgnored", "[S] suite\nK=1\n", "S", "K", "1"},
+        ReadCase{"UnclosedHeaderIsAKeyLine", "[T]\n[S\nK=1\n", "T", "K", "1"},
         ReadCase{"Utf16LittleEndian", std::string("\xFF\xFE[\0S\0]\0\r\0\n\0K\0=\0\xE9\0\xAC\x20", 20), "S", "K",
                  "\xC3\xA9\xE2\x82\xAC"},
         ReadCase{"Utf16BigEndian", std::string("\xFE\xFF\0[\0S\0]\0\n\0K\0=\xD8\x3D\xDE\x00", 18), "S", "K",

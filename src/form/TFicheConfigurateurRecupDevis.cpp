@@ -93,9 +93,21 @@ void TFicheConfigurateurRecupDevis::runStep(form::Step step, const std::function
     transfer_.expected = 0;
     std::exception_ptr failure;
     const auto started = std::chrono::steady_clock::now();
+    // However the wait ends, the window gets its buttons, cursor and instruction line back.
+    struct Running {
+        TFicheConfigurateurRecupDevis &fiche;
+        ~Running()
+        {
+            fiche.running_ = false;
+            fiche.view_.setProgressText({});
+            fiche.view_.setBusy(false);
+            fiche.view_.setRetrievalEnabled(true);
+        }
+    };
     running_ = true;
     view_.setRetrievalEnabled(false);
     view_.setBusy(true);
+    const Running running{*this};
     view_.runInBackground(
         [&]() noexcept {
             try {
@@ -108,10 +120,6 @@ void TFicheConfigurateurRecupDevis::runStep(form::Step step, const std::function
             if (std::chrono::steady_clock::now() - started >= form::kQuietStart)
                 view_.setProgressText(form::progressText(step, transfer_.received, transfer_.expected));
         });
-    running_ = false;
-    view_.setProgressText({});
-    view_.setBusy(false);
-    view_.setRetrievalEnabled(true);
     // A cancel wins over whatever the step ended with: nothing more is done.
     if (transfer_.cancel)
         throw gateway::RequestCancelled();

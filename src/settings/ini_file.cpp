@@ -74,10 +74,9 @@ IniFile IniFile::parse(std::string_view bytes)
 
         if (line.empty() || line.front() == ';')
             continue;
-        if (line.front() == '[') {
-            const std::size_t close = line.find(']');
-            const std::string_view name = trim(line.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
-            ini.sections_.push_back(Section{std::string(name), {}});
+        // Without its ']' a line is no section header, as for Windows: it is read as a key line.
+        if (const std::size_t close = line.find(']'); line.front() == '[' && close != std::string_view::npos) {
+            ini.sections_.push_back(Section{std::string(trim(line.substr(1, close - 1))), {}});
             current = &ini.sections_.back();
             continue;
         }
@@ -117,7 +116,12 @@ std::string IniFile::readString(std::string_view section, std::string_view key,
                                 std::string_view defaultValue) const
 {
     const std::string *value = findValue(section, key);
-    return value != nullptr ? *value : std::string(defaultValue);
+    if (value != nullptr)
+        return *value;
+    // As Windows does, the default loses its trailing blanks.
+    while (!defaultValue.empty() && isBlank(defaultValue.back()))
+        defaultValue.remove_suffix(1);
+    return std::string(defaultValue);
 }
 
 bool IniFile::readBool(std::string_view section, std::string_view key, bool defaultValue) const

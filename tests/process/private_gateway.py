@@ -8,6 +8,7 @@ records what the module hands to the browser and can play the user's part.
 
 import json
 import os
+import shlex
 import shutil
 import socket
 import subprocess
@@ -53,11 +54,29 @@ def install_fake_browser(folder):
     os.chmod(browser, 0o755)
 
 
+# What runs the module: nothing for the Linux build, Wine for the Windows one (--launcher).
+LAUNCHER = []
+
+
+def module_command(exe, *args):
+    """The command line that starts the module `exe` with `args`."""
+    return [*LAUNCHER, exe, *args]
+
+
+def host_path(path):
+    """A path as the module writes it: Wine sees the Linux root as drive Z:."""
+    if LAUNCHER and path.startswith("/"):
+        return "Z:" + path.replace("/", "\\")
+    return path
+
+
 def start_whole_process_tests(parser, needs=()):
     """Parses the options and re-runs the script inside the private namespace; exits with
     77 (skipped) when Xvfb, xdotool, `needs` or namespaces are missing. Returns the
     options and the arguments for unittest.main."""
+    parser.add_argument("--launcher", default="", help="program that runs the module, e.g. scripts/wine")
     args, rest = parser.parse_known_args()
+    LAUNCHER[:] = shlex.split(args.launcher)
     WholeProcessTestCase.gateway_host = getattr(args, "gateway_host", None)
     try:
         require("Xvfb", "xdotool", "xdpyinfo", *needs)

@@ -9,7 +9,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from private_gateway import WholeProcessTestCase, start_whole_process_tests  # noqa: E402
+from private_gateway import WholeProcessTestCase, module_command, start_whole_process_tests  # noqa: E402
 from xsession import wait_exit  # noqa: E402
 
 ARGS = None
@@ -26,7 +26,7 @@ class ProcessTest(WholeProcessTestCase):
         self.tmp.cleanup()
 
     def start(self, *args):
-        return subprocess.Popen([ARGS.exe, *args], env=self.x.env(self.gateway.env()), stdout=subprocess.PIPE,
+        return subprocess.Popen(module_command(ARGS.exe, *args), env=self.x.env(self.gateway.env()), stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE, text=True)
 
     def write_config(self, configurateur):

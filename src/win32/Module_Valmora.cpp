@@ -1,0 +1,124 @@
+#include "form/TFicheConfigurateurRecupDevis.h"
+#include "module_error.h"
+#include "platform/wide_text.h"
+#include "win32/FicheWindow.h"
+#include "win32/win32_handles.h"
+
+#include <commctrl.h>
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <curl/curl.h>
+
+#include <chrono>
+#include <initializer_list>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char *kParameterMessage =
+    "Configurateur Valmora - Verifiez vos paramètres !\n1. Fichier temp.\n2. Fichier config.";
+constexpr const char *kTitle = "Configurateur Valmora";
+
+// The shipped module talks to the built-in gateway with the usual limits. Build
+// variants of this file (the demo, the failure tests) aim it elsewhere or wait less.
+GatewayEndpoint builtInEndpoint()
+{
+    GatewayEndpoint endpoint;
+#ifdef VALMORA_VARIANT_HOST
+    endpoint.host = VALMORA_VARIANT_HOST;
+#endif
+#ifdef VALMORA_VARIANT_TIMEOUT_S
+    for (gateway::HttpLimits *limits : {&endpoint.documentLimits, &endpoint.quoteLimits}) {
+        limits->connectTimeout = std::chrono::seconds(VALMORA_VARIANT_TIMEOUT_S);
+        limits->stallTimeout = std::chrono::seconds(VALMORA_VARIANT_TIMEOUT_S);
+    }
+    endpoint.documentLimits.overallTimeout = std::chrono::seconds(3 * VALMORA_VARIANT_TIMEOUT_S);
+#endif
+    return endpoint;
+}
+
+// The host's arguments, without the program's own name, in UTF-8.
+std::vector<std::string> hostArguments()
+{
+    int count = 0;
+    const win32::unique_local<LPWSTR> argv(CommandLineToArgvW(GetCommandLineW(), &count));
+    if (!argv)
+        throw std::bad_alloc();
+    std::vector<std::string> arguments;
+    for (int i = 1; i < count; ++i)
+        arguments.push_back(platform::toUtf8(argv.get()[i]));
+    return arguments;
+}
+
+void showBox(const std::string &text)
+{
+    MessageBoxW(nullptr, platform::toWide(text).c_str(), platform::toWide(kTitle).c_str(), MB_OK);
+}
+
+// The browser hand-off may go through shell extensions, which want a COM apartment.
+class ComApartment {
+public:
+    ComApartment() noexcept
+        : initialised_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)))
+    {
+    }
+    ~ComApartment()
+    {
+        if (initialised_)
+            CoUninitialize();
+    }
+    ComApartment(const ComApartment &) = delete;
+    ComApartment &operator=(const ComApartment &) = delete;
+
+private:
+    bool initialised_;
+};
+
+void runModule(HINSTANCE instance, int showCommand, const std::vector<std::string> &arguments)
+{
+    curl_global_init(CURL_GLOBAL_ALL); // once, before any other thread starts
+    const ComApartment apartment;
+    INITCOMMONCONTROLSEX controls{};
+    controls.dwSize = sizeof(controls);
+    controls.dwICC = ICC_STANDARD_CLASSES;
+    InitCommonControlsEx(&controls);
+
+    FicheWindow window(instance, builtInEndpoint());
+    window.fiche().setFichierTemp(arguments[0]);
+    window.fiche().setFichierConfig(arguments[1]);
+    window.show(showCommand);
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (!window.translateDialogMessage(message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+}
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
+{
+    try {
+        const std::vector<std::string> arguments = hostArguments();
+        if (arguments.size() != 2) {
+            printForHost(kParameterMessage);
+            showBox(kParameterMessage);
+            return 0;
+        }
+        runModule(instance, showCommand, arguments);
+    } catch (...) {
+        try {
+            const std::string text = currentExceptionMessage();
+            printForHost(text);
+            showBox(text);
+        } catch (...) {
+            // Nothing more can be said.
+        }
+    }
+    return 0;
+}
