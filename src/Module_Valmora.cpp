@@ -1,3 +1,4 @@
+#include "form/module_entry.h"
 #include "module_error.h"
 #include "qt/FicheDialog.h"
 #include "qt/ModuleApplication.h"
@@ -10,31 +11,6 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-constexpr const char *kParameterMessage =
-    "Configurateur Valmora - Verifiez vos paramètres !\n1. Fichier temp.\n2. Fichier config.";
-
-// The shipped module talks to the built-in gateway with the usual limits. Build
-// variants of this file (the demo, the failure tests) aim it elsewhere or wait less.
-GatewayEndpoint builtInEndpoint()
-{
-    GatewayEndpoint endpoint;
-#ifdef VALMORA_VARIANT_HOST
-    endpoint.host = VALMORA_VARIANT_HOST;
-#endif
-#ifdef VALMORA_VARIANT_TIMEOUT_S
-    for (gateway::HttpLimits *limits : {&endpoint.documentLimits, &endpoint.quoteLimits}) {
-        limits->connectTimeout = std::chrono::seconds(VALMORA_VARIANT_TIMEOUT_S);
-        limits->stallTimeout = std::chrono::seconds(VALMORA_VARIANT_TIMEOUT_S);
-    }
-    endpoint.documentLimits.overallTimeout = std::chrono::seconds(3 * VALMORA_VARIANT_TIMEOUT_S);
-#endif
-    return endpoint;
-}
-
-} // namespace
-
 int main(int argc, char *argv[])
 {
     // The host's arguments, taken before Qt removes the options it recognises.
@@ -43,11 +19,11 @@ int main(int argc, char *argv[])
     ModuleApplication app(argc, argv);
     try {
         if (arguments.size() != 2) {
-            printForHost(kParameterMessage);
-            platform::showMessage(QString::fromUtf8(kParameterMessage));
+            printForHost(form::kParameterMessage);
+            platform::showMessage(QString::fromUtf8(form::kParameterMessage));
             return 0;
         }
-        FicheDialog dialog(builtInEndpoint());
+        FicheDialog dialog(form::builtInEndpoint());
         dialog.fiche().setFichierTemp(arguments[0]);
         dialog.fiche().setFichierConfig(arguments[1]);
         dialog.show();

@@ -56,16 +56,7 @@ protected:
              + "\n[Utilisateur]\nIdentifiant=jeanne@exemple.fr\nMotDePasse=secret\n";
     }
 
-    [[nodiscard]] GatewayEndpoint endpoint() const
-    {
-        GatewayEndpoint e;
-        e.host = gateway.host();
-        for (gateway::HttpLimits *limits : {&e.documentLimits, &e.quoteLimits}) {
-            limits->connectTimeout = std::chrono::milliseconds(2000);
-            limits->stallTimeout = std::chrono::seconds(2);
-        }
-        return e;
-    }
+    [[nodiscard]] GatewayEndpoint endpoint() const { return test_support::endpointFor(gateway); }
 
     // Creates the dialog as the entry point does, shows it and lets the activation run.
     FicheDialog &start() { return start(endpoint()); }

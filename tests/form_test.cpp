@@ -95,16 +95,7 @@ protected:
                                                 + "\n[Utilisateur]\nIdentifiant=jeanne@exemple.fr\nMotDePasse=secret\n");
     }
 
-    [[nodiscard]] GatewayEndpoint endpoint() const
-    {
-        GatewayEndpoint e;
-        e.host = gateway.host();
-        for (gateway::HttpLimits *limits : {&e.documentLimits, &e.quoteLimits}) {
-            limits->connectTimeout = std::chrono::milliseconds(2000);
-            limits->stallTimeout = std::chrono::seconds(2);
-        }
-        return e;
-    }
+    [[nodiscard]] GatewayEndpoint endpoint() const { return test_support::endpointFor(gateway); }
 
     // The form as the entry point makes it, activated as the window does once drawn.
     TFicheConfigurateurRecupDevis &activate() { return activate(endpoint()); }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "form/TFicheConfigurateurRecupDevis.h"
+
+#include <chrono>
 #include <string>
 #include <utility>
 #include <vector>
@@ -89,6 +92,18 @@ private:
     int pid_ = -1;
     int port_ = 0;
 };
+
+// Where a form finds the stand-in, with 2-second connect and stall limits.
+inline GatewayEndpoint endpointFor(const StandinGateway &standin)
+{
+    GatewayEndpoint endpoint;
+    endpoint.host = standin.host();
+    for (gateway::HttpLimits *limits : {&endpoint.documentLimits, &endpoint.quoteLimits}) {
+        limits->connectTimeout = std::chrono::milliseconds(2000);
+        limits->stallTimeout = std::chrono::seconds(2);
+    }
+    return endpoint;
+}
 
 // A free TCP port on 127.0.0.1 nobody listens on.
 [[nodiscard]] int unusedPort();

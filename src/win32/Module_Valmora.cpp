@@ -1,4 +1,5 @@
 #include "form/TFicheConfigurateurRecupDevis.h"
+#include "form/module_entry.h"
 #include "module_error.h"
 #include "platform/wide_text.h"
 #include "win32/FicheWindow.h"
@@ -18,27 +19,7 @@
 
 namespace {
 
-constexpr const char *kParameterMessage =
-    "Configurateur Valmora - Verifiez vos paramètres !\n1. Fichier temp.\n2. Fichier config.";
 constexpr const char *kTitle = "Configurateur Valmora";
-
-// The shipped module talks to the built-in gateway with the usual limits. Build
-// variants of this file (the demo, the failure tests) aim it elsewhere or wait less.
-GatewayEndpoint builtInEndpoint()
-{
-    GatewayEndpoint endpoint;
-#ifdef VALMORA_VARIANT_HOST
-    endpoint.host = VALMORA_VARIANT_HOST;
-#endif
-#ifdef VALMORA_VARIANT_TIMEOUT_S
-    for (gateway::HttpLimits *limits : {&endpoint.documentLimits, &endpoint.quoteLimits}) {
-        limits->connectTimeout = std::chrono::seconds(VALMORA_VARIANT_TIMEOUT_S);
-        limits->stallTimeout = std::chrono::seconds(VALMORA_VARIANT_TIMEOUT_S);
-    }
-    endpoint.documentLimits.overallTimeout = std::chrono::seconds(3 * VALMORA_VARIANT_TIMEOUT_S);
-#endif
-    return endpoint;
-}
 
 // The host's arguments, without the program's own name, in UTF-8.
 std::vector<std::string> hostArguments()
@@ -86,7 +67,7 @@ void runModule(HINSTANCE instance, int showCommand, const std::vector<std::strin
     controls.dwICC = ICC_STANDARD_CLASSES;
     InitCommonControlsEx(&controls);
 
-    FicheWindow window(instance, builtInEndpoint());
+    FicheWindow window(instance, form::builtInEndpoint());
     window.fiche().setFichierTemp(arguments[0]);
     window.fiche().setFichierConfig(arguments[1]);
     window.show(showCommand);
@@ -106,8 +87,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     try {
         const std::vector<std::string> arguments = hostArguments();
         if (arguments.size() != 2) {
-            printForHost(kParameterMessage);
-            showBox(kParameterMessage);
+            printForHost(form::kParameterMessage);
+            showBox(form::kParameterMessage);
             return 0;
         }
         runModule(instance, showCommand, arguments);
