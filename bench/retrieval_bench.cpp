@@ -5,6 +5,8 @@
 //
 //   retrieval_bench --runs 7 [--sizes small|large|all] [--json out.json]
 //   retrieval_bench --write-reply large-png out.json   (the reply alone, for other benches)
+//   retrieval_bench --write-reply largest-png|largest-png16a|largest-pjpeg out.json
+//                   (about 99 megapixels, just under the module's limit: the memory bench)
 
 #include "gateway/base64.h"
 #include "gateway/line_picture.h"
@@ -54,13 +56,15 @@ struct Input {
 
 // Photo-like content: smooth gradients, soft shapes and per-pixel noise, so that the
 // compressors work as hard as on a real photograph.
-QImage photoLike(int width, int height)
+QImage photoLike(int width, int height, bool grain = true)
 {
     QImage image(width, height, QImage::Format_RGB32);
     for (int y = 0; y < height; ++y) {
         auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
         std::uint32_t state = 2166136261U ^ static_cast<std::uint32_t>(y) * 16777619U;
-        const auto noise = [&state] { // sensor-like grain, each channel its own
+        const auto noise = [&state, grain] { // sensor-like grain, each channel its own
+            if (!grain)
+                return 0;
             state ^= state << 13;
             state ^= state >> 17;
             state ^= state << 5;
@@ -95,6 +99,47 @@ std::string encodePicture(const QImage &image, const char *format)
     if (!writer.write(image))
         throw std::runtime_error("cannot encode the picture");
     return bytes.toStdString();
+}
+
+// A progressive JPEG, which Qt does not write: the decoder must hold its coefficients.
+std::string encodeProgressiveJpeg(const QImage &image)
+{
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char *buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = static_cast<JDIMENSION>(image.width());
+    info.image_height = static_cast<JDIMENSION>(image.height());
+    info.input_components = 4;
+    info.in_color_space = JCS_EXT_BGRX; // QImage::Format_RGB32 in memory
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 90, TRUE);
+    jpeg_simple_progression(&info);
+    jpeg_start_compress(&info, TRUE);
+    while (info.next_scanline < info.image_height) {
+        auto *row = const_cast<JSAMPROW>(image.constScanLine(static_cast<int>(info.next_scanline)));
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    std::string bytes(reinterpret_cast<const char *>(buffer), size);
+    jpeg_destroy_compress(&info);
+    std::free(buffer);
+    return bytes;
+}
+
+// The largest pictures the module takes: 11500 x 8600, just under 100 megapixels. The
+// 16-bit one is smooth, as drawings are: with grain it would pass the reply's 256 MiB.
+std::string largestPicture(const std::string &which)
+{
+    const QImage image = photoLike(11500, 8600, which != "largest-png16a");
+    if (which == "largest-pjpeg")
+        return encodeProgressiveJpeg(image);
+    if (which == "largest-png16a")
+        return encodePicture(image.convertToFormat(QImage::Format_RGBA64), "png");
+    return encodePicture(image, "png");
 }
 
 std::string base64(const std::string &bytes)
@@ -324,13 +369,18 @@ int main(int argc, char *argv[])
         else if (arg == "--write-reply" && i + 2 < argc) {
             const std::string which = argv[++i];
             const std::string path = argv[++i];
+            if (which.rfind("largest", 0) == 0) {
+                std::ofstream(path, std::ios::binary) << quoteReply(base64(largestPicture(which)));
+                return 0;
+            }
             const QImage image = which.rfind("large", 0) == 0 ? photoLike(4000, 3000) : photoLike(1200, 800);
             const char *format = which.find("jpeg") != std::string::npos ? "jpeg" : "png";
             std::ofstream(path, std::ios::binary) << quoteReply(base64(encodePicture(image, format)));
             return 0;
         } else {
             std::fprintf(stderr, "usage: retrieval_bench [--runs N] [--sizes small|large|all] [--json out]\n"
-                                 "       retrieval_bench --write-reply small-png|small-jpeg|large-png|large-jpeg out\n");
+                                 "       retrieval_bench --write-reply small-png|small-jpeg|large-png|large-jpeg out\n"
+                                 "       retrieval_bench --write-reply largest-png|largest-png16a|largest-pjpeg out\n");
             return 2;
         }
     }

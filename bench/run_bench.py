@@ -7,6 +7,9 @@
   whole process  click -> result file and the peak resident memory of the module, for the
                  4000 x 3000 PNG (a 31 MB reply), measured from outside
   idle           the module's CPU time over 10 s while its token request gets no answer
+  largest        peak resident memory of the whole exchange with the largest pictures the
+                 module takes (about 99 megapixels: 8-bit RGB PNG, 16-bit RGBA PNG,
+                 progressive JPEG), beside the size of their reply
 
 The start-up and whole-process parts run the shipped executable in a private network
 namespace where the gateway host maps to the stand-in (as the whole-process tests do).
@@ -16,6 +19,7 @@ import argparse
 import json
 import os
 import signal
+import shutil
 import statistics
 import subprocess
 import sys
@@ -105,13 +109,15 @@ def startup(build, gateway, x, runs):
     return painted, token, floor, text_floor
 
 
-def whole_process(build, gateway, x, runs):
-    """Click -> result file and peak RSS, the real exchange with the 4000 x 3000 PNG."""
+def whole_process(build, gateway, x, runs, picture="large-png", timeout=30):
+    """Click -> result file and peak RSS, the real exchange with a picture of retrieval_bench
+    (by default the 4000 x 3000 PNG); also returns the reply's size."""
     exe = os.path.join(build, "src", "Module_Valmora")
     work = tempfile.mkdtemp(prefix="valmora_bench_")
     reply = os.path.join(work, "reply.json")
-    subprocess.run([os.path.join(build, "bench", "retrieval_bench"), "--write-reply", "large-png", reply],
+    subprocess.run([os.path.join(build, "bench", "retrieval_bench"), "--write-reply", picture, reply],
                    check=True, env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
+    reply_bytes = os.path.getsize(reply)
     click_to_file, peak = [], []
     for _ in range(runs):
         gateway.reset()
@@ -131,13 +137,18 @@ def whole_process(build, gateway, x, runs):
         time.sleep(0.3)
         x.click(window, *RECUPERER)
         clicked = time.monotonic()
-        while not os.path.exists(result) and time.monotonic() - clicked < 30:
+        while not os.path.exists(result) and time.monotonic() - clicked < timeout:
             time.sleep(0.001)
+        if not os.path.exists(result):
+            proc.kill()  # a message instead of a result: the measure is void
+            proc.wait()
+            raise RuntimeError("no result file from the %s reply" % picture)
         click_to_file.append((time.monotonic() - clicked) * 1000)
         _, status, usage = os.wait4(proc.pid, 0)
         proc.returncode = status
         peak.append(usage.ru_maxrss / 1024.0)
-    return click_to_file, peak
+    shutil.rmtree(work, ignore_errors=True)
+    return click_to_file, peak, reply_bytes
 
 
 def cpu_seconds(pid):
@@ -168,7 +179,23 @@ def idle_while_stalled(build, gateway, x, seconds=10.0):
         proc.wait()
 
 
-def print_table(startup_results, retrieval_results, process_results, runs, idle_results=None):
+def largest_pictures(build, gateway, x):
+    """Peak RSS of the whole exchange with each of the largest pictures, and its reply size."""
+    results = []
+    for picture, name in (("largest-png", "8-bit RGB PNG"), ("largest-png16a", "16-bit RGBA PNG"),
+                          ("largest-pjpeg", "progressive JPEG")):
+        print("  %s..." % name, file=sys.stderr)
+        try:
+            _, peak, reply_bytes = whole_process(build, gateway, x, 1, picture, timeout=300)
+        except RuntimeError as e:
+            print("  " + str(e), file=sys.stderr)
+            continue
+        results.append((name, reply_bytes / 1e6, peak[0]))
+    return results
+
+
+def print_table(startup_results, retrieval_results, process_results, runs, idle_results=None,
+                largest_results=None):
     lines = ["| Measure | Module | Floor | Ratio | Target |", "|---|---|---|---|---|"]
     if startup_results:
         painted, token, floor, text_floor = startup_results
@@ -195,12 +222,15 @@ def print_table(startup_results, retrieval_results, process_results, runs, idle_
                         ratio(module["picture"], [a + b for a, b in zip(floor["base64"], floor["picture"])])))
         lines.append("| &nbsp;&nbsp;result file | %s | — | | |" % cell(module["result"]))
     if process_results:
-        click, peak = process_results
+        click, peak, _ = process_results
         lines.append("| Whole process, 4000×3000 PNG: click → result file | %s | — | — | |" % cell(click))
         lines.append("| Whole process, 4000×3000 PNG: peak resident memory | %s | — | — | ≤ 133 MB |"
                      % cell(peak, "MB"))
     if idle_results:
         lines.append("| CPU while the token request stalls, over 10 s | %s | — | — | < 2 %% |" % cell(idle_results, "%"))
+    for name, reply_mb, peak_mb in largest_results or ():
+        lines.append("| Whole process, 11500×8600 %s (reply %.0f MB): peak resident memory | %.1f MB | — | "
+                     "reply + %.0f MB | ≤ reply + 350 MB |" % (name, reply_mb, peak_mb, peak_mb - reply_mb))
     print("\n".join(lines))
     print("\n%d runs each; medians with (min–max)." % runs)
 
@@ -211,8 +241,8 @@ def main():
     parser.add_argument("--runs", type=int, default=7)
     parser.add_argument("--gateway-host", default="passerelle.valmora.fr", help="the host built into the module")
     parser.add_argument("--smoke", action="store_true", help="one run of the small pictures only")
-    parser.add_argument("--parts", default="startup,retrieval,process,idle",
-                        help="which measures, comma-separated: startup, retrieval, process, idle")
+    parser.add_argument("--parts", default="startup,retrieval,process,idle,largest",
+                        help="which measures, comma-separated: startup, retrieval, process, idle, largest")
     args = parser.parse_args()
     runs = 1 if args.smoke else args.runs
 
@@ -230,7 +260,7 @@ def main():
     if "retrieval" in parts:
         print("retrieval (in-process)...", file=sys.stderr)
         retrieval_results = retrieval(args.build, runs, "small" if args.smoke else "all")
-    startup_results = process_results = idle_results = None
+    startup_results = process_results = idle_results = largest_results = None
     if with_display:
         gateway = PrivateGateway(args.gateway_host, new_workdir())
         try:
@@ -244,9 +274,12 @@ def main():
                 if "idle" in parts:
                     print("idle while stalled...", file=sys.stderr)
                     idle_results = idle_while_stalled(args.build, gateway, x)
+                if "largest" in parts:
+                    print("largest pictures...", file=sys.stderr)
+                    largest_results = largest_pictures(args.build, gateway, x)
         finally:
             gateway.close()
-    print_table(startup_results, retrieval_results, process_results, runs, idle_results)
+    print_table(startup_results, retrieval_results, process_results, runs, idle_results, largest_results)
 
 
 if __name__ == "__main__":
