@@ -7,6 +7,8 @@
 //   retrieval_bench --write-reply large-png out.json   (the reply alone, for other benches)
 //   retrieval_bench --write-reply largest-png|largest-png16a|largest-pjpeg out.json
 //                   (about 99 megapixels, just under the module's limit: the memory bench)
+//   retrieval_bench --runs 7 --reply reply.json png|jpeg NAME [--json out.json]
+//                   (a reply written by --write-reply: how the Windows build is measured)
 
 #include "gateway/base64.h"
 #include "gateway/line_picture.h"
@@ -15,13 +17,18 @@
 #include "platform/atomic_file.h"
 #include "platform/text.h"
 
+#ifndef _WIN32
 #include <QBuffer>
 #include <QImage>
 #include <QImageWriter>
 #include <QPainter>
+#include <openssl/evp.h>
+#include <unistd.h>
+#else
+#include <io.h>
+#endif
 
 #include <jpeglib.h>
-#include <openssl/evp.h>
 #include <png.h>
 #include <simdjson.h>
 
@@ -32,6 +39,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -54,6 +62,7 @@ struct Input {
     std::string reply;  // the quote reply as the HTTP client hands it over
 };
 
+#ifndef _WIN32 // pictures are made with Qt, on Linux; the Windows build reads replies from files
 // Photo-like content: smooth gradients, soft shapes and per-pixel noise, so that the
 // compressors work as hard as on a real photograph.
 QImage photoLike(int width, int height, bool grain = true)
@@ -151,6 +160,7 @@ std::string base64(const std::string &bytes)
     return out;
 }
 
+
 std::string quoteReply(const std::string &pictureBase64)
 {
     return "{\"code\": 200, \"returnedObject\": {\"libelle\": \"Meuble haut 60 cm\", \"detail\": \"Fa\xC3\xA7" "ade "
@@ -158,7 +168,9 @@ std::string quoteReply(const std::string &pictureBase64)
            "\"imageB64Ligne\": \""
          + pictureBase64 + "\"}}";
 }
+#endif
 
+#ifndef _WIN32
 std::vector<Input> makeInputs(const std::string &sizes)
 {
     std::vector<Input> inputs;
@@ -176,6 +188,7 @@ std::vector<Input> makeInputs(const std::string &sizes)
     }
     return inputs;
 }
+#endif
 
 double millisecondsSince(Clock::time_point start)
 {
@@ -256,7 +269,11 @@ double writeBmp(const std::string &path, const Bmp &bmp)
         throw std::runtime_error("cannot write " + path);
     std::fflush(f);
     const auto t = Clock::now();
+#ifdef _WIN32
+    ::_commit(::_fileno(f));
+#else
     ::fsync(fileno(f));
+#endif
     const double fsyncMs = std::chrono::duration<double, std::milli>(Clock::now() - t).count();
     std::fclose(f);
     return fsyncMs;
@@ -358,6 +375,7 @@ int main(int argc, char *argv[])
     int runs = 5;
     std::string sizes = "all";
     std::string jsonPath;
+    std::vector<Input> inputs;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--runs" && i + 1 < argc)
@@ -366,6 +384,13 @@ int main(int argc, char *argv[])
             sizes = argv[++i];
         else if (arg == "--json" && i + 1 < argc)
             jsonPath = argv[++i];
+        else if (arg == "--reply" && i + 3 < argc) {
+            std::ifstream in(argv[++i], std::ios::binary);
+            const std::string reply((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            const std::string format = argv[++i];
+            inputs.push_back(Input{argv[++i], 0, 0, format == "jpeg" ? "jpeg" : "png", reply});
+        }
+#ifndef _WIN32
         else if (arg == "--write-reply" && i + 2 < argc) {
             const std::string which = argv[++i];
             const std::string path = argv[++i];
@@ -377,17 +402,23 @@ int main(int argc, char *argv[])
             const char *format = which.find("jpeg") != std::string::npos ? "jpeg" : "png";
             std::ofstream(path, std::ios::binary) << quoteReply(base64(encodePicture(image, format)));
             return 0;
-        } else {
+        }
+#endif
+        else {
             std::fprintf(stderr, "usage: retrieval_bench [--runs N] [--sizes small|large|all] [--json out]\n"
                                  "       retrieval_bench --write-reply small-png|small-jpeg|large-png|large-jpeg out\n"
-                                 "       retrieval_bench --write-reply largest-png|largest-png16a|largest-pjpeg out\n");
+                                 "       retrieval_bench --write-reply largest-png|largest-png16a|largest-pjpeg out\n"
+                                 "       retrieval_bench --reply reply.json png|jpeg NAME [--runs N] [--json out]\n");
             return 2;
         }
     }
 
     const std::string folder = (std::filesystem::temp_directory_path() / "valmora_retrieval_bench").string();
     std::filesystem::create_directories(folder);
-    const std::vector<Input> inputs = makeInputs(sizes);
+#ifndef _WIN32
+    if (inputs.empty())
+        inputs = makeInputs(sizes);
+#endif
 
     std::FILE *json = jsonPath.empty() ? nullptr : std::fopen(jsonPath.c_str(), "w");
     if (json != nullptr)

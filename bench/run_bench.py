@@ -7,6 +7,9 @@
   whole process  click -> result file and the peak resident memory of the module, for the
                  4000 x 3000 PNG (a 31 MB reply), measured from outside
   idle           the module's CPU time over 10 s while its token request gets no answer
+  windows        with --windows build-windows: under Wine, exec of the Windows executable
+                 to its window painted beside a bare Win32 window, and the 4000 x 3000 PNG
+                 retrieval in-process beside the same floor, both built for Windows
   largest        peak resident memory of the whole exchange with the largest pictures the
                  module takes (about 99 megapixels: 8-bit RGB PNG, 16-bit RGBA PNG,
                  progressive JPEG), beside the size of their reply
@@ -179,6 +182,46 @@ def idle_while_stalled(build, gateway, x, seconds=10.0):
         proc.wait()
 
 
+WINE = os.path.join(ROOT, "scripts", "wine")
+
+
+def windows_measures(build, windows_build, gateway, x, runs):
+    """Table rows of the Windows build, run under Wine."""
+    rows = []
+    work = tempfile.mkdtemp(prefix="valmora_bench_")
+    config = write_config(work)
+    timer = os.path.join(build, "bench", "paint_timer")
+    programs = {"module": [WINE, os.path.join(windows_build, "src", "Module_Valmora.exe"),
+                           os.path.join(work, "retour.xml"), config],
+                "bare": [WINE, os.path.join(windows_build, "bench", "bare_window.exe")]}
+    shown = {"module": [], "bare": []}
+    env = x.env(gateway.env())
+    for _ in range(runs):
+        for program, args in programs.items():
+            gateway.reset()
+            out = subprocess.run([timer, "351", "234", "--", *args], env=env, capture_output=True, text=True,
+                                 check=True).stdout
+            info = json.loads(out)
+            shown[program].append(info["painted_ms"])
+            stop(info["pid"])
+            time.sleep(0.5)  # the Wine process ends after its window
+    rows.append("| Windows build under Wine, start-up: exec → window painted | %s | %s (bare Win32 window) | **%s** | ≤ 1.2× |"
+                % (cell(shown["module"]), cell(shown["bare"]), ratio(shown["module"], shown["bare"])))
+    reply = os.path.join(work, "reply.json")
+    subprocess.run([os.path.join(build, "bench", "retrieval_bench"), "--write-reply", "large-png", reply],
+                   check=True, env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
+    out = os.path.join(work, "windows.json")
+    subprocess.run([WINE, os.path.join(windows_build, "bench", "retrieval_bench.exe"), "--runs", str(runs),
+                    "--reply", reply, "png", "4000x3000 PNG", "--json", out], check=True, stdout=subprocess.DEVNULL)
+    with open(out) as f:
+        result = json.load(f)[0]
+    rows.append("| Windows build under Wine, retrieval 4000x3000 PNG (reply %.1f MB) | %s | %s | **%s** | ≤ 1.25× |"
+                % (result["reply_bytes"] / 1e6, cell(result["module"]["total"]), cell(result["floor"]["total"]),
+                   ratio(result["module"]["total"], result["floor"]["total"])))
+    shutil.rmtree(work, ignore_errors=True)
+    return rows
+
+
 def largest_pictures(build, gateway, x):
     """Peak RSS of the whole exchange with each of the largest pictures, and its reply size."""
     results = []
@@ -195,7 +238,7 @@ def largest_pictures(build, gateway, x):
 
 
 def print_table(startup_results, retrieval_results, process_results, runs, idle_results=None,
-                largest_results=None):
+                largest_results=None, windows_rows=()):
     lines = ["| Measure | Module | Floor | Ratio | Target |", "|---|---|---|---|---|"]
     if startup_results:
         painted, token, floor, text_floor = startup_results
@@ -228,6 +271,7 @@ def print_table(startup_results, retrieval_results, process_results, runs, idle_
                      % cell(peak, "MB"))
     if idle_results:
         lines.append("| CPU while the token request stalls, over 10 s | %s | — | — | < 2 %% |" % cell(idle_results, "%"))
+    lines.extend(windows_rows)
     for name, reply_mb, peak_mb in largest_results or ():
         lines.append("| Whole process, 11500×8600 %s (reply %.0f MB): peak resident memory | %.1f MB | — | "
                      "reply + %.0f MB | ≤ reply + 350 MB |" % (name, reply_mb, peak_mb, peak_mb - reply_mb))
@@ -241,8 +285,9 @@ def main():
     parser.add_argument("--runs", type=int, default=7)
     parser.add_argument("--gateway-host", default="passerelle.valmora.fr", help="the host built into the module")
     parser.add_argument("--smoke", action="store_true", help="one run of the small pictures only")
-    parser.add_argument("--parts", default="startup,retrieval,process,idle,largest",
-                        help="which measures, comma-separated: startup, retrieval, process, idle, largest")
+    parser.add_argument("--windows", help="the Windows build's folder (build-windows), for the windows part")
+    parser.add_argument("--parts", default="startup,retrieval,process,idle,windows,largest",
+                        help="which measures, comma-separated: startup, retrieval, process, idle, windows, largest")
     args = parser.parse_args()
     runs = 1 if args.smoke else args.runs
 
@@ -261,6 +306,7 @@ def main():
         print("retrieval (in-process)...", file=sys.stderr)
         retrieval_results = retrieval(args.build, runs, "small" if args.smoke else "all")
     startup_results = process_results = idle_results = largest_results = None
+    windows_rows = []
     if with_display:
         gateway = PrivateGateway(args.gateway_host, new_workdir())
         try:
@@ -274,12 +320,16 @@ def main():
                 if "idle" in parts:
                     print("idle while stalled...", file=sys.stderr)
                     idle_results = idle_while_stalled(args.build, gateway, x)
+                if "windows" in parts and args.windows:
+                    print("Windows build under Wine...", file=sys.stderr)
+                    windows_rows = windows_measures(args.build, args.windows, gateway, x, runs)
                 if "largest" in parts:
                     print("largest pictures...", file=sys.stderr)
                     largest_results = largest_pictures(args.build, gateway, x)
         finally:
             gateway.close()
-    print_table(startup_results, retrieval_results, process_results, runs, idle_results, largest_results)
+    print_table(startup_results, retrieval_results, process_results, runs, idle_results, largest_results,
+                windows_rows)
 
 
 if __name__ == "__main__":
