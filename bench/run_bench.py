@@ -84,6 +84,13 @@ def stop(pid):
         time.sleep(0.01)
 
 
+def time_paint(timer, args, env):
+    """Starts `args` under paint_timer; its JSON line: pid, exec time, ms to the 351 x 234 window painted."""
+    out = subprocess.run([timer, "351", "234", "--", *args], env=env, capture_output=True, text=True,
+                         check=True).stdout
+    return json.loads(out)
+
+
 def startup(build, gateway, x, runs):
     exe = os.path.join(build, "src", "Module_Valmora")
     timer = os.path.join(build, "bench", "paint_timer")
@@ -96,9 +103,7 @@ def startup(build, gateway, x, runs):
     for _ in range(runs):
         for program, args in programs.items():
             gateway.reset()
-            out = subprocess.run([timer, "351", "234", "--", *args], env=env, capture_output=True, text=True,
-                                 check=True).stdout
-            info = json.loads(out)
+            info = time_paint(timer, args, env)
             if program == "module":
                 deadline = time.monotonic() + 10
                 records = []
@@ -199,9 +204,7 @@ def windows_measures(build, windows_build, gateway, x, runs):
     for _ in range(runs):
         for program, args in programs.items():
             gateway.reset()
-            out = subprocess.run([timer, "351", "234", "--", *args], env=env, capture_output=True, text=True,
-                                 check=True).stdout
-            info = json.loads(out)
+            info = time_paint(timer, args, env)
             shown[program].append(info["painted_ms"])
             stop(info["pid"])
             time.sleep(0.5)  # the Wine process ends after its window
