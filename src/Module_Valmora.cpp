@@ -6,8 +6,6 @@
 
 #include <QString>
 
-#include <curl/curl.h>
-
 #include <string>
 #include <vector>
 
@@ -15,7 +13,6 @@ int main(int argc, char *argv[])
 {
     // The host's arguments, taken before Qt removes the options it recognises.
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    curl_global_init(CURL_GLOBAL_ALL); // once, before any other thread starts
     ModuleApplication app(argc, argv);
     try {
         if (arguments.size() != 2) {

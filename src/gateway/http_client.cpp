@@ -131,12 +131,28 @@ std::string hostOf(const std::string &url)
 
 HttpClient::HttpClient(HttpLimits limits)
     : limits_(limits)
-    , handle_(curl_easy_init())
-    , multi_(curl_multi_init())
 {
-    if (!handle_ || !multi_)
-        throw ModuleError("Impossible de préparer la connexion réseau.", "curl_easy_init failed");
-    applyConstantOptions();
+}
+
+// libcurl's process-wide set-up (Winsock and the security packages on Windows: some
+// 15 ms under Wine) waits for the first request, which comes after the window shows.
+// Requests run one at a time, so no other libcurl call races it on another thread.
+void HttpClient::openHandles()
+{
+    if (handle_)
+        return;
+    if (curl_global_init(CURL_GLOBAL_ALL) != CURLE_OK)
+        throw ModuleError("Impossible de préparer la connexion réseau.", "curl_global_init failed");
+    handle_.reset(curl_easy_init());
+    multi_.reset(curl_multi_init());
+    try {
+        if (!handle_ || !multi_)
+            throw ModuleError("Impossible de préparer la connexion réseau.", "curl_easy_init failed");
+        applyConstantOptions();
+    } catch (...) {
+        handle_.reset(); // the next request starts again
+        throw;
+    }
 }
 
 HttpClient::~HttpClient() = default;
@@ -300,6 +316,7 @@ std::string HttpClient::Get(const std::string &url, TransferState *state)
         throw ModuleError("Adresse refusée : seules les adresses http et https sont acceptées.");
     const std::string requestHost = hostOf(url);
 
+    openHandles();
     resetReply();
     applyProxy();
     applyHeaders();

@@ -42,9 +42,9 @@ public:
     [[nodiscard]] const char *what() const noexcept override { return "request cancelled"; }
 };
 
-// One libcurl easy handle, kept for the life of the client so that its cookies and its
-// connection survive between requests. Every failure throws ModuleError with a French
-// message that names the host, never the query string.
+// One libcurl easy handle, opened by the first request and kept for the life of the client
+// so that its cookies and its connection survive between requests. Every failure throws
+// ModuleError with a French message that names the host, never the query string.
 class HttpClient {
 public:
     explicit HttpClient(HttpLimits limits = {});
@@ -78,6 +78,7 @@ private:
 
     template <typename T>
     void setOption(CURLoption option, T value);
+    void openHandles();
     void applyConstantOptions();
     void applyProxy();
     void applyHeaders();

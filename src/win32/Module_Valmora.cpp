@@ -9,8 +9,6 @@
 #include <objbase.h>
 #include <shellapi.h>
 
-#include <curl/curl.h>
-
 #include <chrono>
 #include <initializer_list>
 #include <new>
@@ -60,7 +58,6 @@ private:
 
 void runModule(HINSTANCE instance, int showCommand, const std::vector<std::string> &arguments)
 {
-    curl_global_init(CURL_GLOBAL_ALL); // once, before any other thread starts
     const ComApartment apartment;
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof(controls);
