@@ -8,8 +8,9 @@
                  4000 x 3000 PNG (a 31 MB reply), measured from outside
   idle           the module's CPU time over 10 s while its token request gets no answer
   windows        with --windows build-windows: under Wine, exec of the Windows executable
-                 to its window painted beside a bare Win32 window, and the 4000 x 3000 PNG
-                 retrieval in-process beside the same floor, both built for Windows
+                 to its window painted beside a bare Win32 window (and one with the
+                 module's controls), and the 4000 x 3000 PNG retrieval in-process beside
+                 the same floor, both built for Windows
   largest        peak resident memory of the whole exchange with the largest pictures the
                  module takes (about 99 megapixels: 8-bit RGB PNG, 16-bit RGBA PNG,
                  progressive JPEG), beside the size of their reply
@@ -198,8 +199,9 @@ def windows_measures(build, windows_build, gateway, x, runs):
     timer = os.path.join(build, "bench", "paint_timer")
     programs = {"module": [WINE, os.path.join(windows_build, "src", "Module_Valmora.exe"),
                            os.path.join(work, "retour.xml"), config],
-                "bare": [WINE, os.path.join(windows_build, "bench", "bare_window.exe")]}
-    shown = {"module": [], "bare": []}
+                "bare": [WINE, os.path.join(windows_build, "bench", "bare_window.exe")],
+                "controls": [WINE, os.path.join(windows_build, "bench", "controls_window.exe")]}
+    shown = {"module": [], "bare": [], "controls": []}
     env = x.env(gateway.env())
     for _ in range(runs):
         for program, args in programs.items():
@@ -210,6 +212,8 @@ def windows_measures(build, windows_build, gateway, x, runs):
             time.sleep(0.5)  # the Wine process ends after its window
     rows.append("| Windows build under Wine, start-up: exec → window painted | %s | %s (bare Win32 window) | **%s** | ≤ 1.2× |"
                 % (cell(shown["module"]), cell(shown["bare"]), ratio(shown["module"], shown["bare"])))
+    rows.append("| &nbsp;&nbsp;beside a Win32 window with the same controls | | %s | %s | |"
+                % (cell(shown["controls"]), ratio(shown["module"], shown["controls"])))
     reply = os.path.join(work, "reply.json")
     subprocess.run([os.path.join(build, "bench", "retrieval_bench"), "--write-reply", "large-png", reply],
                    check=True, env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
