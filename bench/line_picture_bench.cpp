@@ -3,9 +3,9 @@
 //   line_picture_bench [--runs N]        time N conversions of each (default 5)
 //   line_picture_bench --once png|jpeg   one conversion, with the peak memory before and after
 
-#include "gateway/line_picture.h"
+#include "picture/line_picture.h"
 
-#include "module_error.h"
+#include "platform/module_error.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -151,7 +151,7 @@ double milliseconds(std::chrono::steady_clock::duration d)
 bool convert(const std::string &target, const std::string &base64)
 {
     try {
-        return gateway::SauverImageLigne(target, base64);
+        return picture::SauverImageLigne(target, base64);
     } catch (const ModuleError &e) {
         std::fprintf(stderr, "%s (%s)\n", e.what(), e.detail().c_str());
         return false;

@@ -10,10 +10,10 @@
 //   retrieval_bench --runs 7 --reply reply.json png|jpeg NAME [--json out.json]
 //                   (a reply written by --write-reply: how the Windows build is measured)
 
-#include "gateway/base64.h"
-#include "gateway/line_picture.h"
+#include "picture/base64.h"
+#include "picture/line_picture.h"
 #include "gateway/quote_retrieval.h"
-#include "gateway/result_file.h"
+#include "host/result_file.h"
 #include "platform/atomic_file.h"
 #include "platform/text.h"
 
@@ -299,8 +299,8 @@ void runFloor(const Input &input, const std::string &folder, Samples &samples)
     const std::size_t digits = picture.find_last_not_of('=') + 1;
     const std::size_t whole = digits - digits % 4;
     std::vector<unsigned char> bytes(whole / 4 * 3 + 2);
-    if (!gateway::decodeBase64Groups(picture.data(), whole, bytes.data())
-        || (digits % 4 != 0 && !gateway::decodeBase64Tail(picture.data() + whole, digits % 4, bytes.data() + whole / 4 * 3)))
+    if (!picture::decodeBase64Groups(picture.data(), whole, bytes.data())
+        || (digits % 4 != 0 && !picture::decodeBase64Tail(picture.data() + whole, digits % 4, bytes.data() + whole / 4 * 3)))
         throw std::runtime_error("floor base64 failed");
     bytes.resize(whole / 4 * 3 + (digits % 4 == 0 ? 0 : digits % 4 - 1));
     samples["base64"].push_back(millisecondsSince(t));
@@ -335,15 +335,15 @@ void runModule(const Input &input, const std::string &folder, Samples &samples)
     samples["json"].push_back(millisecondsSince(t));
 
     t = Clock::now();
-    gateway::LigneDevis line = reply.line;
+    host::LigneDevis line = reply.line;
     const std::string picturePath = folder + "/P-1042.bmp";
-    if (!gateway::SauverImageLigne(picturePath, reply.picture()))
+    if (!picture::SauverImageLigne(picturePath, reply.picture()))
         throw std::runtime_error("no picture written");
     line.Image = picturePath;
     samples["picture"].push_back(millisecondsSince(t));
 
     t = Clock::now();
-    platform::writeFileAtomically(folder + "/retour.xml", gateway::resultFileBytes(kDocument, line));
+    platform::writeFileAtomically(folder + "/retour.xml", host::resultFileBytes(kDocument, line));
     samples["result"].push_back(millisecondsSince(t));
     samples["total"].push_back(millisecondsSince(start));
 }

@@ -1,8 +1,9 @@
 #include "form/TFicheConfigurateurRecupDevis.h"
 
 #include "gateway/quote_retrieval.h"
+#include "gateway/secret_masking.h"
 #include "gateway/token_request.h"
-#include "module_error.h"
+#include "platform/module_error.h"
 #include "platform/executable.h"
 
 #include <exception>
@@ -136,9 +137,9 @@ std::string TFicheConfigurateurRecupDevis::fetch(form::Step step, gateway::HttpC
 
 bool TFicheConfigurateurRecupDevis::LireFichierConfig(const std::string &path)
 {
-    const std::optional<settings::ModuleConfig> config = settings::readModuleConfig(path);
+    const std::optional<host::ModuleConfig> config = host::readModuleConfig(path);
     if (!config) {
-        showMessage(settings::missingConfigMessage(path));
+        showMessage(host::missingConfigMessage(path));
         return true;
     }
     Config = *config;
@@ -147,12 +148,12 @@ bool TFicheConfigurateurRecupDevis::LireFichierConfig(const std::string &path)
 
 void TFicheConfigurateurRecupDevis::LireFichierProxy()
 {
-    Proxy = settings::readProxySettings(settings::proxySettingsPath(platform::executablePath()));
+    Proxy = host::readProxySettings(host::proxySettingsPath(platform::executablePath()));
 }
 
 void TFicheConfigurateurRecupDevis::AppliquerProxy(gateway::HttpClient &client) const
 {
-    settings::applyProxySettings(Proxy, client.proxyParams());
+    host::applyProxySettings(Proxy, client.proxyParams());
 }
 
 int TFicheConfigurateurRecupDevis::GetJetonEtUrls()

@@ -2,8 +2,8 @@
 
 #include "form/FicheView.h"
 #include "gateway/http_client.h"
-#include "settings/module_config.h"
-#include "settings/proxy_settings.h"
+#include "host/module_config.h"
+#include "host/proxy_settings.h"
 #include "valmora_config.h"
 
 #include <atomic>
@@ -55,8 +55,8 @@ public:
     [[nodiscard]] bool closeRequested();
 
     // State read by tests.
-    [[nodiscard]] const settings::ModuleConfig &configuration() const { return Config; }
-    [[nodiscard]] const settings::ProxySettings &proxySettings() const { return Proxy; }
+    [[nodiscard]] const host::ModuleConfig &configuration() const { return Config; }
+    [[nodiscard]] const host::ProxySettings &proxySettings() const { return Proxy; }
     [[nodiscard]] const std::string &jeton() const { return Jeton; }
     [[nodiscard]] const std::string &urlConnexion() const { return UrlConnexion; }
     [[nodiscard]] const std::string &urlRecuperation() const { return UrlRecuperation; }
@@ -88,8 +88,8 @@ private:
 
     std::string FichierConfig;
     std::string FichierTemp;
-    settings::ModuleConfig Config;
-    settings::ProxySettings Proxy;
+    host::ModuleConfig Config;
+    host::ProxySettings Proxy;
     std::string Jeton;
     std::string UrlConnexion;
     std::string UrlRecuperation;

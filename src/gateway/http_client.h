@@ -1,6 +1,7 @@
 #pragma once
 
-#include "gateway/proxy_params.h"
+#include "gateway/address.h"
+#include "host/proxy_params.h"
 
 #include <array>
 #include <atomic>
@@ -54,8 +55,8 @@ public:
     HttpClient(HttpClient &&) = delete;
     HttpClient &operator=(HttpClient &&) = delete;
 
-    [[nodiscard]] ProxyParams &proxyParams() noexcept { return proxy_; }
-    [[nodiscard]] const ProxyParams &proxyParams() const noexcept { return proxy_; }
+    [[nodiscard]] host::ProxyParams &proxyParams() noexcept { return proxy_; }
+    [[nodiscard]] const host::ProxyParams &proxyParams() const noexcept { return proxy_; }
     [[nodiscard]] RequestHeaders &request() noexcept { return headers_; }
 
     // GET after redirects; the body decoded to UTF-8. With `state`, the request can be
@@ -95,7 +96,7 @@ private:
     static int onRequestReady(void *self, char *, char *, int, int);
 
     HttpLimits limits_;
-    ProxyParams proxy_;
+    host::ProxyParams proxy_;
     RequestHeaders headers_;
     std::unique_ptr<CURL, EasyDeleter> handle_;
     std::unique_ptr<CURLM, MultiDeleter> multi_;
@@ -125,14 +126,5 @@ private:
 // The quote: up to 256 MiB and no overall limit; its progress is shown and the user may
 // cancel it.
 [[nodiscard]] HttpLimits quoteClientLimits();
-
-// True for an http or https address, the only kinds the module fetches or opens.
-[[nodiscard]] bool isWebAddress(const std::string &url);
-
-// False for an address holding a blank or a control character, which no address may hold.
-[[nodiscard]] bool isWellFormedAddress(const std::string &url);
-
-// The host named by an address, or an empty text when it names none.
-[[nodiscard]] std::string hostOf(const std::string &url);
 
 } // namespace gateway

@@ -1,7 +1,7 @@
 #include "gateway/token_request.h"
 
 #include "gateway/query.h"
-#include "gateway/xml_reading.h"
+#include "xml/xml_reading.h"
 #include "platform/text.h"
 
 #include <pugixml.hpp>
@@ -24,9 +24,9 @@ std::string_view trimBlanks(std::string_view s)
 
 } // namespace
 
-std::string tokenUrl(std::string_view host, const settings::ModuleConfig &config)
+std::string tokenUrl(std::string_view gatewayHost, const host::ModuleConfig &config)
 {
-    std::string url = "https://" + std::string(host) + "/index.php/Services/jeton";
+    std::string url = "https://" + std::string(gatewayHost) + "/index.php/Services/jeton";
     url += "?email=" + encodeQueryValue(config.Identifiant);
     url += "&mdp=" + encodeQueryValue(config.MotDePasse);
     url += "&passerelle=" + encodeQueryValue(config.Configurateur);
@@ -35,19 +35,19 @@ std::string tokenUrl(std::string_view host, const settings::ModuleConfig &config
     return url;
 }
 
-TokenReply parseTokenReply(std::string_view xml)
+TokenReply parseTokenReply(std::string_view text)
 {
     pugi::xml_document document;
-    loadXml(document, xml, "Réponse de la passerelle");
+    xml::loadXml(document, text, "Réponse de la passerelle");
     TokenReply reply;
-    const pugi::xml_node root = firstElement(document, "Configurateur");
-    reply.gatewayText = allText(document.document_element());
+    const pugi::xml_node root = xml::firstElement(document, "Configurateur");
+    reply.gatewayText = xml::allText(document.document_element());
     if (!root)
         return reply;
     reply.hasConfigurateur = true;
-    reply.Jeton = elementText(firstElement(root, "Jeton"));
-    reply.UrlConnexion = elementText(firstElement(root, "UrlConnexion"));
-    reply.UrlRecuperation = elementText(firstElement(root, "UrlRecuperation"));
+    reply.Jeton = xml::elementText(xml::firstElement(root, "Jeton"));
+    reply.UrlConnexion = xml::elementText(xml::firstElement(root, "UrlConnexion"));
+    reply.UrlRecuperation = xml::elementText(xml::firstElement(root, "UrlRecuperation"));
     return reply;
 }
 
@@ -64,53 +64,6 @@ std::vector<std::string> tokenReplyProblems(const TokenReply &reply)
     if (!text.empty())
         lines.push_back("Message de la passerelle : " + std::string(platform::firstCodePoints(text, kGatewayTextLength)));
     return lines;
-}
-
-namespace {
-
-// A same-length copy for comparing without regard to case: ASCII letters and the
-// accented Latin-1 capitals (two UTF-8 bytes each) folded to small letters.
-std::string folded(std::string_view text)
-{
-    std::string out(text);
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        const auto c = static_cast<unsigned char>(out[i]);
-        if (c >= 'A' && c <= 'Z') {
-            out[i] = static_cast<char>(c + 32);
-        } else if (c == 0xC3 && i + 1 < out.size()) {
-            const auto next = static_cast<unsigned char>(out[i + 1]);
-            if (next >= 0x80 && next <= 0x9E && next != 0x97) // À..Þ but ×
-                out[i + 1] = static_cast<char>(next + 0x20);
-            ++i;
-        }
-    }
-    return out;
-}
-
-} // namespace
-
-std::string hideSecret(std::string text, std::string_view secret)
-{
-    if (secret.empty())
-        return text;
-    // As typed, and as a query string carries it back ('+' for a space); hex digits in
-    // either case are covered by comparing without regard to case.
-    const std::string encoded = encodeQueryValue(secret);
-    std::string plus;
-    for (std::size_t i = 0; i < encoded.size(); ++i) {
-        const bool space = encoded.compare(i, 3, "%20") == 0;
-        plus += space ? '+' : encoded[i];
-        i += space ? 2 : 0;
-    }
-    for (const std::string &form : {std::string(secret), encoded, plus}) {
-        const std::string needle = folded(form);
-        std::string haystack = folded(text);
-        for (std::size_t at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + 4)) {
-            text.replace(at, needle.size(), "****");
-            haystack.replace(at, needle.size(), "****");
-        }
-    }
-    return text;
 }
 
 } // namespace gateway

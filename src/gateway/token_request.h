@@ -1,6 +1,6 @@
 #pragma once
 
-#include "settings/module_config.h"
+#include "host/module_config.h"
 
 #include <string>
 #include <string_view>
@@ -9,7 +9,7 @@
 namespace gateway {
 
 // The token service's address for these credentials; `DevisId` is sent only when set.
-[[nodiscard]] std::string tokenUrl(std::string_view host, const settings::ModuleConfig &config);
+[[nodiscard]] std::string tokenUrl(std::string_view gatewayHost, const host::ModuleConfig &config);
 
 struct TokenReply {
     bool hasConfigurateur = false; // the reply's document element is "Configurateur"
@@ -20,14 +20,10 @@ struct TokenReply {
 };
 
 // Reads the token reply; text that is not XML throws ModuleError.
-[[nodiscard]] TokenReply parseTokenReply(std::string_view xml);
+[[nodiscard]] TokenReply parseTokenReply(std::string_view text);
 
 // What is missing from a reply, one French line each, followed by the gateway's own
 // words when it sent some; empty when the reply is usable.
 [[nodiscard]] std::vector<std::string> tokenReplyProblems(const TokenReply &reply);
-
-// `text` with `secret` masked wherever it stands, in any letter case, as typed or as a
-// query string carries it (percent-encoded, '+' for a space).
-[[nodiscard]] std::string hideSecret(std::string text, std::string_view secret);
 
 } // namespace gateway

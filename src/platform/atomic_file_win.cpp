@@ -1,6 +1,6 @@
 #include "platform/atomic_file.h"
 
-#include "module_error.h"
+#include "platform/module_error.h"
 #include "platform/paths.h"
 #include "platform/wide_text.h"
 

@@ -1,6 +1,6 @@
 #include "qt/ModuleApplication.h"
 
-#include "module_error.h"
+#include "platform/module_error.h"
 #include "qt/message_box.h"
 
 #include <QString>

@@ -1,6 +1,6 @@
 #include "win32/FicheWindow.h"
 
-#include "module_error.h"
+#include "platform/module_error.h"
 #include "platform/wide_text.h"
 #include "valmora_config.h"
 #include "win32/resource_ids.h"

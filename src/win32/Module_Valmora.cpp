@@ -1,6 +1,6 @@
 #include "form/TFicheConfigurateurRecupDevis.h"
 #include "form/module_entry.h"
-#include "module_error.h"
+#include "platform/module_error.h"
 #include "platform/wide_text.h"
 #include "win32/FicheWindow.h"
 #include "win32/win32_handles.h"

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+
+namespace gateway {
+
+// True for an http or https address, the only kinds the module fetches or opens.
+[[nodiscard]] bool isWebAddress(const std::string &url);
+
+// False for an address holding a blank or a control character, which no address may hold.
+[[nodiscard]] bool isWellFormedAddress(const std::string &url);
+
+// The host named by an address, or an empty text when it names none.
+[[nodiscard]] std::string hostOf(const std::string &url);
+
+} // namespace gateway

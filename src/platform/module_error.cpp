@@ -1,0 +1,24 @@
+#include "platform/module_error.h"
+
+#include <cstdio>
+#include <exception>
+#include <new>
+
+std::string currentExceptionMessage()
+{
+    try {
+        throw;
+    } catch (const std::bad_alloc &) {
+        return "Mémoire insuffisante pour terminer l'opération.";
+    } catch (const std::exception &e) {
+        return e.what();
+    } catch (...) {
+        return "Erreur inattendue.";
+    }
+}
+
+void printForHost(const std::string &text)
+{
+    std::fprintf(stderr, "Module_Valmora: %s\n", text.c_str());
+    std::fflush(stderr);
+}
