@@ -273,7 +273,8 @@ std::string HttpClient::Get(const std::string &url, TransferState *state)
     checkStatus(host);
 
     std::string body = std::move(body_);
-    return platform::decodeWithCharset(std::move(body), platform::charsetOf(contentType_));
+    const std::string charset = platform::replyCharset(contentType_, body);
+    return platform::decodeWithCharset(std::move(body), charset);
 }
 
 std::size_t HttpClient::onBody(char *data, std::size_t size, std::size_t count, void *self)

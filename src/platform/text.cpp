@@ -1,5 +1,7 @@
 #include "platform/text.h"
 
+#include "platform/charset.h"
+
 #include <array>
 
 #include <simdjson.h>
@@ -120,17 +122,87 @@ std::string charsetOf(std::string_view contentType)
     return std::string(value);
 }
 
+namespace {
+
+std::string lowerAscii(std::string_view text)
+{
+    std::string lower(text);
+    for (char &c : lower)
+        c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    return lower;
+}
+
+// The encoding named by an XML declaration at the start of `body`, if any.
+std::string declaredEncoding(std::string_view body)
+{
+    if (body.substr(0, 5) != "<?xml")
+        return {};
+    const std::string_view declaration = body.substr(0, body.find("?>"));
+    const std::size_t key = declaration.find("encoding");
+    if (key == std::string_view::npos)
+        return {};
+    std::size_t at = declaration.find_first_not_of(" \t\r\n", key + 8);
+    if (at == std::string_view::npos || declaration[at] != '=')
+        return {};
+    at = declaration.find_first_not_of(" \t\r\n", at + 1);
+    if (at == std::string_view::npos || (declaration[at] != '"' && declaration[at] != '\''))
+        return {};
+    const std::size_t end = declaration.find(declaration[at], at + 1);
+    if (end == std::string_view::npos)
+        return {};
+    return lowerAscii(declaration.substr(at + 1, end - at - 1));
+}
+
+// Only the characters charset names are made of reach the system.
+bool isPlainLabel(std::string_view label)
+{
+    return !label.empty() && label.size() <= 40 && label.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-_.:")
+                                                       == std::string_view::npos;
+}
+
+} // namespace
+
+std::string replyCharset(std::string_view contentType, std::string_view body)
+{
+    if (body.substr(0, kUtf8Bom.size()) == kUtf8Bom)
+        return "utf-8";
+    if (body.substr(0, 2) == "\xFF\xFE")
+        return "utf-16le";
+    if (body.substr(0, 2) == "\xFE\xFF")
+        return "utf-16be";
+    if (std::string charset = charsetOf(contentType); !charset.empty())
+        return charset;
+    return declaredEncoding(body);
+}
+
 std::string decodeWithCharset(std::string &&bytes, std::string_view charset)
 {
     // Browsers read Latin-1 and ASCII labels as Windows-1252 too.
-    const bool singleByte = charset == "iso-8859-1" || charset == "latin1" || charset == "windows-1252"
-                         || charset == "cp1252" || charset == "us-ascii" || charset == "ascii";
-    if (!singleByte) {
-        if (std::string_view(bytes).substr(0, kUtf8Bom.size()) == kUtf8Bom)
-            bytes.erase(0, kUtf8Bom.size());
-        if (isValidUtf8(bytes))
-            return std::move(bytes);
+    const bool singleByte = charset == "iso-8859-1" || charset == "latin1" || charset == "l1"
+                         || charset == "iso_8859-1" || charset == "windows-1252" || charset == "cp1252"
+                         || charset == "x-cp1252" || charset == "us-ascii" || charset == "ascii";
+    if (singleByte)
+        return cp1252ToUtf8(bytes);
+    if (charset == "utf-16" || charset == "utf-16le" || charset == "utf-16be") {
+        std::string_view text = bytes;
+        bool bigEndian = charset == "utf-16be";
+        if (text.substr(0, 2) == "\xFF\xFE" || text.substr(0, 2) == "\xFE\xFF") {
+            bigEndian = text[0] == '\xFE';
+            text.remove_prefix(2);
+        } else if (charset == "utf-16") {
+            bigEndian = !text.empty() && text[0] == '\0'; // "<" as 00 3C
+        }
+        return utf16ToUtf8(text, bigEndian);
     }
+    const bool utf8 = charset.empty() || charset == "utf-8" || charset == "utf8";
+    if (!utf8 && isPlainLabel(charset)) {
+        if (std::optional<std::string> text = decodeWithSystem(bytes, charset))
+            return std::move(*text);
+    }
+    if (std::string_view(bytes).substr(0, kUtf8Bom.size()) == kUtf8Bom)
+        bytes.erase(0, kUtf8Bom.size());
+    if (isValidUtf8(bytes))
+        return std::move(bytes);
     return cp1252ToUtf8(bytes);
 }
 

@@ -18,13 +18,20 @@ namespace platform {
 // otherwise.
 [[nodiscard]] std::string decodeHostText(std::string_view bytes);
 
-// A reply body as UTF-8: Windows-1252 when its Content-Type names a single-byte
-// charset ("iso-8859-1", "windows-1252", "us-ascii"); otherwise UTF-8 when the bytes
-// are valid UTF-8 (a byte-order mark is dropped), else Windows-1252.
+// A reply body as UTF-8, in the charset it declares (a label as replyCharset gives it):
+// Latin-1, ASCII and Windows-1252 labels read as Windows-1252, as browsers do; UTF-16 as
+// its byte-order mark or label says; any other label through the system's own tables.
+// Without a label, or with one the system does not know: UTF-8 when the bytes are valid
+// UTF-8 (a byte-order mark is dropped), else Windows-1252.
 [[nodiscard]] std::string decodeWithCharset(std::string &&bytes, std::string_view charset);
 
 // The charset parameter of a Content-Type header value, lower case, unquoted.
 [[nodiscard]] std::string charsetOf(std::string_view contentType);
+
+// The charset a reply body is in, lower case: a byte-order mark says it first, then the
+// Content-Type's charset, then, for XML, the encoding its declaration names; empty when
+// nothing says.
+[[nodiscard]] std::string replyCharset(std::string_view contentType, std::string_view body);
 
 // The Windows-1252 byte for a code point, or -1 when the code page lacks it.
 [[nodiscard]] int cp1252ByteFor(char32_t codePoint) noexcept;

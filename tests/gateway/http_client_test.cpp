@@ -86,11 +86,23 @@ TEST_F(HttpClientTest, DecodesBodiesAsTheirCharsetSays)
     gateway.script(R"({
         "/latin1": [{"body": "Façade €", "encoding": "cp1252", "headers": [["Content-Type", "text/xml; charset=ISO-8859-1"]]}],
         "/bare": [{"body": "chêne", "encoding": "cp1252"}],
-        "/utf8": [{"body": "chêne", "headers": [["Content-Type", "application/json; charset=\"UTF-8\""]]}]})");
+        "/utf8": [{"body": "chêne", "headers": [["Content-Type", "application/json; charset=\"UTF-8\""]]}],
+        "/latin9": [{"body": "Façade 12 €", "encoding": "iso-8859-15", "headers": [["Content-Type", "text/xml; charset=ISO-8859-15"]]}],
+        "/cp1250": [{"body": "Łódź", "encoding": "cp1250", "headers": [["Content-Type", "text/xml; charset=windows-1250"]]}],
+        "/utf16": [{"body": "<a>12 €</a>", "encoding": "utf-16", "headers": [["Content-Type", "application/xml; charset=UTF-16"]]}],
+        "/utf16be": [{"body": "<a>12 €</a>", "encoding": "utf-16-be", "headers": [["Content-Type", "text/xml; charset=utf-16be"]]}],
+        "/declared": [{"body": "<?xml version='1.0' encoding='ISO-8859-15'?><a>12 €</a>", "encoding": "iso-8859-15"}],
+        "/unknown": [{"body": "chêne", "headers": [["Content-Type", "text/xml; charset=x-inconnu"]]}]})");
     HttpClient client;
     EXPECT_EQ(client.Get(gateway.url("/latin1")), "Façade €");
     EXPECT_EQ(client.Get(gateway.url("/bare")), "chêne");
     EXPECT_EQ(client.Get(gateway.url("/utf8")), "chêne");
+    EXPECT_EQ(client.Get(gateway.url("/latin9")), "Façade 12 €");
+    EXPECT_EQ(client.Get(gateway.url("/cp1250")), "Łódź");
+    EXPECT_EQ(client.Get(gateway.url("/utf16")), "<a>12 €</a>");
+    EXPECT_EQ(client.Get(gateway.url("/utf16be")), "<a>12 €</a>");
+    EXPECT_EQ(client.Get(gateway.url("/declared")), "<?xml version='1.0' encoding='ISO-8859-15'?><a>12 €</a>");
+    EXPECT_EQ(client.Get(gateway.url("/unknown")), "chêne"); // read as before: UTF-8 when it is
 }
 
 struct StatusCase {
