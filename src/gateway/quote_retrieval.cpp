@@ -20,6 +20,24 @@ bool isUnsafeInFileName(unsigned char c)
         || c == '<' || c == '>' || c == '|';
 }
 
+// A name Windows keeps for a device whatever follows its first dot, in any case, with
+// trailing blanks ("nul .bmp" is NUL): writing "NUL.bmp" writes nowhere.
+bool isDeviceName(std::string_view name)
+{
+    std::string stem(name.substr(0, name.find('.')));
+    while (!stem.empty() && stem.back() == ' ')
+        stem.pop_back();
+    for (char &c : stem)
+        c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL" || stem == "CONIN$" || stem == "CONOUT$")
+        return true;
+    if (stem.size() < 4 || (stem.compare(0, 3, "COM") != 0 && stem.compare(0, 3, "LPT") != 0))
+        return false;
+    const std::string_view number = std::string_view(stem).substr(3);
+    return (number.size() == 1 && number[0] >= '0' && number[0] <= '9')
+        || number == "\xC2\xB9" || number == "\xC2\xB2" || number == "\xC2\xB3"; // ¹ ² ³
+}
+
 } // namespace
 
 RetrievalDocument readRetrievalDocument(std::string_view text)
@@ -52,6 +70,8 @@ std::string linePicturePath(const std::string &resultPath, const std::string &pr
     }
     if (name.find_first_not_of('.') == std::string::npos)
         name.assign(1, '_'); // "", "." and ".." name no file
+    else if (isDeviceName(name))
+        name.insert(0, 1, '_'); // the same name on both builds
     std::error_code ec;
     std::filesystem::path folder = std::filesystem::absolute(platform::pathOf(resultPath), ec).parent_path();
     if (ec || folder.empty())

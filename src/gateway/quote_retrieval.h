@@ -26,7 +26,8 @@ struct RetrievalDocument {
 
 // Where the line picture goes: the result file's folder (the current folder when the
 // path names none) and the project with the characters a file name cannot hold
-// replaced by '_', plus ".bmp".
+// replaced by '_', plus ".bmp"; a name Windows keeps for a device (CON, NUL, COM1...)
+// gets a '_' in front, on every build.
 [[nodiscard]] std::string linePicturePath(const std::string &resultPath, const std::string &project);
 
 // The part of the retrieval after the requests: `quoteBody` is the quote reply, or

@@ -269,6 +269,17 @@ TEST(LinePicturePathTest, StaysInTheResultFolderWithASafeName)
         {{folder + "retour.xml", "a\\b:c*?\"<>|\x01"}, folder + "a_b_c_______.bmp"},
         {{folder + "retour.xml", ".."}, folder + "_.bmp"},
         {{folder + "retour.xml", "  "}, folder + "  .bmp"},
+        // Names Windows keeps for devices, whatever the case, extension or trailing blanks.
+        {{folder + "retour.xml", "NUL"}, folder + "_NUL.bmp"},
+        {{folder + "retour.xml", "con"}, folder + "_con.bmp"},
+        {{folder + "retour.xml", "COM1"}, folder + "_COM1.bmp"},
+        {{folder + "retour.xml", "lpt9.txt"}, folder + "_lpt9.txt.bmp"},
+        {{folder + "retour.xml", "Aux  "}, folder + "_Aux  .bmp"},
+        {{folder + "retour.xml", "prn ."}, folder + "_prn ..bmp"},
+        {{folder + "retour.xml", "COM\xC2\xB9"}, folder + "_COM\xC2\xB9.bmp"},
+        {{folder + "retour.xml", "COM10"}, folder + "COM10.bmp"},
+        {{folder + "retour.xml", "CONSOLE"}, folder + "CONSOLE.bmp"},
+        {{folder + "retour.xml", "NUL-1"}, folder + "NUL-1.bmp"},
         {{"retour.xml", "P-1042"}, cwd + sep + "P-1042.bmp"},
         {{"sous" + sep + "retour.xml", "P-1042"}, cwd + sep + "sous" + sep + "P-1042.bmp"},
     };
