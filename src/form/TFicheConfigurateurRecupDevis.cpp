@@ -68,10 +68,9 @@ bool TFicheConfigurateurRecupDevis::closeRequested()
     return false;
 }
 
-void TFicheConfigurateurRecupDevis::showMessage(const std::string &text)
+void TFicheConfigurateurRecupDevis::showMessage(const UserMessage &message)
 {
-    const std::string shown =
-        gateway::hideSecret(gateway::hideSecret(text, Config.MotDePasse), Proxy.ProxyPassword);
+    const std::string shown = gateway::maskSecrets(message, {Config.MotDePasse, Proxy.ProxyPassword});
     printForHost(shown);
     view_.showMessage(shown);
 }
@@ -170,15 +169,16 @@ int TFicheConfigurateurRecupDevis::GetJetonEtUrls()
         UrlRecuperation = reply.UrlRecuperation;
     }
     Erreurs = gateway::tokenReplyProblems(reply);
+    gatewayWords_ = gateway::gatewayWords(reply);
     return Erreurs.empty() ? 1 : 0;
 }
 
-std::string TFicheConfigurateurRecupDevis::GetJetonEtUrlsErreurs() const
+UserMessage TFicheConfigurateurRecupDevis::GetJetonEtUrlsErreurs() const
 {
     std::string report = "Configurateur " + Config.Configurateur + " : GetJetonEtUrlsErreurs \n";
     for (const std::string &line : Erreurs)
         report += line + "\n";
-    return report;
+    return {report, {gatewayWords_}};
 }
 
 void TFicheConfigurateurRecupDevis::openConfigurateurPage()
@@ -193,7 +193,8 @@ void TFicheConfigurateurRecupDevis::openConfigurateurPage()
         throw ModuleError("Adresse du configurateur refusée : seules les adresses http et https sont ouvertes "
                           "dans le navigateur.");
     if (!view_.openInBrowser(UrlConnexion))
-        showMessage("Le navigateur n'a pas pu être ouvert. Ouvrez cette adresse vous-même :\n" + UrlConnexion);
+        showMessage({"Le navigateur n'a pas pu être ouvert. Ouvrez cette adresse vous-même :\n" + UrlConnexion,
+                     {UrlConnexion}});
 }
 
 void TFicheConfigurateurRecupDevis::showConfigurateurBranding()

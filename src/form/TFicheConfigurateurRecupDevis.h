@@ -4,6 +4,7 @@
 #include "gateway/http_client.h"
 #include "host/module_config.h"
 #include "host/proxy_settings.h"
+#include "platform/module_error.h"
 #include "valmora_config.h"
 
 #include <atomic>
@@ -67,15 +68,16 @@ private:
     void LireFichierProxy();
     void AppliquerProxy(gateway::HttpClient &client) const;
     int GetJetonEtUrls();
-    [[nodiscard]] std::string GetJetonEtUrlsErreurs() const;
+    [[nodiscard]] UserMessage GetJetonEtUrlsErreurs() const;
     void showConfigurateurBranding();
     void openConfigurateurPage();
     void retrieve();
 
     // Runs an event handler: what escapes it is shown; a cancelled request closes.
     void handleEvent(const std::function<void()> &handler);
-    // The one place every message passes before it is shown.
-    void showMessage(const std::string &text);
+    // The one place every message passes before it is shown: the secrets are masked in
+    // what came from outside.
+    void showMessage(const UserMessage &message);
     // Runs one step on a worker thread while the window stays alive; throws what the
     // step threw, or gateway::RequestCancelled when the user cancelled meanwhile.
     void runStep(form::Step step, const std::function<void()> &work);
@@ -94,6 +96,7 @@ private:
     std::string UrlConnexion;
     std::string UrlRecuperation;
     std::vector<std::string> Erreurs;
+    std::string gatewayWords_; // the gateway's own words quoted in Erreurs
 
     bool activated_ = false;
     bool running_ = false; // a step runs on the worker

@@ -55,7 +55,7 @@ void HttpClient::checkStatus(const std::string &host) const
     if (status == 407 && !proxy_.ProxyServer.empty())
         throw ModuleError(proxyRefusal(proxy_.ProxyServer, status), statusLine_);
     const std::string line = statusLine_.empty() ? "HTTP " + std::to_string(status) : statusLine_;
-    throw ModuleError("Le serveur " + host + " a répondu : " + line, line);
+    throw ModuleError("Le serveur " + host + " a répondu : " + line, line, {host, line});
 }
 
 void HttpClient::throwStopped(const std::string &host) const
@@ -65,10 +65,12 @@ void HttpClient::throwStopped(const std::string &host) const
         throw RequestCancelled();
     case Stop::Stalled:
         throw ModuleError("Le serveur " + host + " ne répond plus : aucune donnée reçue depuis "
-                          + duration(limits_.stallTimeout) + ".");
+                              + duration(limits_.stallTimeout) + ".",
+                          {}, {host});
     case Stop::TooLong:
         throw ModuleError("Le serveur " + host + " n'a pas envoyé sa réponse complète en "
-                          + duration(limits_.overallTimeout) + ".");
+                              + duration(limits_.overallTimeout) + ".",
+                          {}, {host});
     case Stop::None:
         break;
     }
@@ -90,13 +92,13 @@ void HttpClient::throwTransferError(CURLcode code, const std::string &host) cons
     // byte of the body, that is what "out of memory" means.
     const bool headerRefused = code == CURLE_OUT_OF_MEMORY && body_.empty();
     if (headersTooLong_ || headerRefused)
-        throw ModuleError("Réponse du serveur " + host + " invalide : en-têtes trop longs.", detail);
+        throw ModuleError("Réponse du serveur " + host + " invalide : en-têtes trop longs.", detail, {host});
     // The system's words for a reset: "Connection reset by peer", "Connection was reset".
     const bool reset = detail.find("reset") != std::string::npos;
     if (reset && (code == CURLE_RECV_ERROR || code == CURLE_SEND_ERROR))
         throw ModuleError("Échec de la communication avec le serveur " + host
                               + " : connexion interrompue par le serveur.",
-                          detail);
+                          detail, {host});
 
     std::string message;
     switch (code) {
@@ -164,7 +166,7 @@ void HttpClient::throwTransferError(CURLcode code, const std::string &host) cons
                 + std::to_string(static_cast<int>(code)) + ").";
         break;
     }
-    throw ModuleError(message, detail);
+    throw ModuleError(message, detail, {host}); // the host comes from an address
 }
 
 } // namespace gateway

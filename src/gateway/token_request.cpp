@@ -12,14 +12,14 @@ namespace {
 
 constexpr std::size_t kGatewayTextLength = 300;
 
-std::string_view trimBlanks(std::string_view s)
+std::string trimBlanks(std::string_view s)
 {
     const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
     while (!s.empty() && blank(s.front()))
         s.remove_prefix(1);
     while (!s.empty() && blank(s.back()))
         s.remove_suffix(1);
-    return s;
+    return std::string(s);
 }
 
 } // namespace
@@ -46,8 +46,10 @@ TokenReply parseTokenReply(std::string_view text)
         return reply;
     reply.hasConfigurateur = true;
     reply.Jeton = xml::elementText(xml::firstElement(root, "Jeton"));
-    reply.UrlConnexion = xml::elementText(xml::firstElement(root, "UrlConnexion"));
-    reply.UrlRecuperation = xml::elementText(xml::firstElement(root, "UrlRecuperation"));
+    // A pretty-printing writer puts each address on a line of its own: the blanks around
+    // it are no part of it.
+    reply.UrlConnexion = trimBlanks(xml::elementText(xml::firstElement(root, "UrlConnexion")));
+    reply.UrlRecuperation = trimBlanks(xml::elementText(xml::firstElement(root, "UrlRecuperation")));
     return reply;
 }
 
@@ -60,10 +62,14 @@ std::vector<std::string> tokenReplyProblems(const TokenReply &reply)
         lines.emplace_back("La passerelle n'a pas renvoyé l'adresse du configurateur (UrlConnexion).");
     if (lines.empty())
         return lines;
-    const std::string_view text = trimBlanks(reply.gatewayText);
-    if (!text.empty())
-        lines.push_back("Message de la passerelle : " + std::string(platform::firstCodePoints(text, kGatewayTextLength)));
+    if (const std::string words = gatewayWords(reply); !words.empty())
+        lines.push_back("Message de la passerelle : " + words);
     return lines;
+}
+
+std::string gatewayWords(const TokenReply &reply)
+{
+    return std::string(platform::firstCodePoints(trimBlanks(reply.gatewayText), kGatewayTextLength));
 }
 
 } // namespace gateway

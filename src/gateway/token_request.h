@@ -26,4 +26,8 @@ struct TokenReply {
 // words when it sent some; empty when the reply is usable.
 [[nodiscard]] std::vector<std::string> tokenReplyProblems(const TokenReply &reply);
 
+// The gateway's own words in a reply, as the failure report quotes them: trimmed, at most
+// 300 characters.
+[[nodiscard]] std::string gatewayWords(const TokenReply &reply);
+
 } // namespace gateway

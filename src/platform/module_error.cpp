@@ -4,16 +4,18 @@
 #include <exception>
 #include <new>
 
-std::string currentExceptionMessage()
+UserMessage currentExceptionMessage()
 {
     try {
         throw;
+    } catch (const ModuleError &e) {
+        return {e.what(), e.outside()};
     } catch (const std::bad_alloc &) {
-        return "Mémoire insuffisante pour terminer l'opération.";
+        return {"Mémoire insuffisante pour terminer l'opération.", {}};
     } catch (const std::exception &e) {
-        return e.what();
+        return {e.what(), {e.what()}}; // a library's words
     } catch (...) {
-        return "Erreur inattendue.";
+        return {"Erreur inattendue.", {}};
     }
 }
 

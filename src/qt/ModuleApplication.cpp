@@ -22,7 +22,7 @@ bool ModuleApplication::notify(QObject *receiver, QEvent *event)
 
 void ModuleApplication::showCurrentException()
 {
-    const std::string text = currentExceptionMessage();
+    const std::string text = currentExceptionMessage().text;
     printForHost(text);
     // Over the dialog even when another application has the focus.
     platform::showMessage(QString::fromStdString(text), QApplication::activeWindow());

@@ -593,7 +593,7 @@ void FicheWindow::OnDpiChanged(HWND hwnd, UINT dpi, const RECT *suggested)
 void FicheWindow::showCurrentException()
 {
     try {
-        const std::string text = currentExceptionMessage();
+        const std::string text = currentExceptionMessage().text;
         printForHost(text);
         showMessage(text);
     } catch (...) {

@@ -91,7 +91,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
         runModule(instance, showCommand, arguments);
     } catch (...) {
         try {
-            const std::string text = currentExceptionMessage();
+            const std::string text = currentExceptionMessage().text;
             printForHost(text);
             showBox(text);
         } catch (...) {

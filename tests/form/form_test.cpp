@@ -89,10 +89,12 @@ protected:
         configPath = dir.file("config.ini");
     }
 
-    void writeConfig(const std::string &version = "1", const std::string &configurateur = "vestiora") const
+    void writeConfig(const std::string &version = "1", const std::string &configurateur = "vestiora",
+                     const std::string &password = "secret") const
     {
         test_support::writeFile(configPath, "[General]\nVersion=" + version + "\nConfigurateur=" + configurateur
-                                                + "\n[Utilisateur]\nIdentifiant=jeanne@exemple.fr\nMotDePasse=secret\n");
+                                                + "\n[Utilisateur]\nIdentifiant=jeanne@exemple.fr\nMotDePasse="
+                                                + password + "\n");
     }
 
     [[nodiscard]] GatewayEndpoint endpoint() const { return test_support::endpointFor(gateway); }
@@ -207,7 +209,13 @@ INSTANTIATE_TEST_SUITE_P(
                     "Votre Configurateur duranel est en Version 1 et devrait être en Version 1.0.", true},
         RefusalCase{"VersionAbsent", "[General]\nConfigurateur=vestiora\n",
                     "Votre Configurateur vestiora est en Version 1 et devrait être en Version 0.", true},
-        RefusalCase{"EmptyFile", "", "Votre Configurateur  est en Version 1 et devrait être en Version 0.", true}),
+        RefusalCase{"EmptyFile", "", "Votre Configurateur  est en Version 1 et devrait être en Version 0.", true},
+        // The module's own words are never masked, whatever the password.
+        RefusalCase{"PasswordOne", "[General]\nVersion=2\nConfigurateur=vestiora\n[Utilisateur]\nMotDePasse=1\n",
+                    "Votre Configurateur vestiora est en Version 1 et devrait être en Version 2.", true},
+        RefusalCase{"PasswordLikeTheConfigurator",
+                    "[General]\nVersion=2024\nConfigurateur=vestiora\n[Utilisateur]\nMotDePasse=vestiora\n",
+                    "Votre Configurateur vestiora est en Version 1 et devrait être en Version 2024.", true}),
     [](const testing::TestParamInfo<RefusalCase> &param) { return std::string(param.param.name); });
 
 TEST_F(FormTest, ConfigurationPathNamingAFolderIsReportedAsMissing)
@@ -225,6 +233,7 @@ struct LogInFailureCase {
     const char *script; // replies of the token service; empty: the gateway is unreachable
     const char *message;
     bool closes;
+    const char *password = "secret";
 };
 void PrintTo(const LogInFailureCase &c, std::ostream *out) { *out << c.name; }
 
@@ -233,7 +242,7 @@ class FormLogInFailureTest : public FormTest, public testing::WithParamInterface
 TEST_P(FormLogInFailureTest, IsToldWithoutThePasswordAndNoBrowserOpens)
 {
     const LogInFailureCase &c = GetParam();
-    writeConfig();
+    writeConfig("1", "vestiora", c.password);
     GatewayEndpoint aim = endpoint();
     if (std::string(c.script).empty())
         aim.host = "127.0.0.1:" + std::to_string(test_support::unusedPort());
@@ -256,6 +265,14 @@ INSTANTIATE_TEST_SUITE_P(
                          "Le serveur 127.0.0.1 a répondu : HTTP/1.1 500 Internal Server Error", false},
         LogInFailureCase{"StatusLineEchoingThePassword", R"([{"status": 403, "reason": "Refus de SECRET"}])",
                          "Le serveur 127.0.0.1 a répondu : HTTP/1.1 403 Refus de ****", false},
+        LogInFailureCase{"ShortPasswordLeavesTheStatusLine", R"([{"status": 404}])",
+                         "Le serveur 127.0.0.1 a répondu : HTTP/1.1 404 Not Found", false, "1"},
+        LogInFailureCase{"ShortPasswordEchoedAsAValue", R"([{"status": 403, "reason": "Refus de mdp=1"}])",
+                         "Le serveur 127.0.0.1 a répondu : HTTP/1.1 403 Refus de mdp=****", false, "1"},
+        LogInFailureCase{"YearAsPasswordEchoed", R"([{"status": 403, "reason": "Refus de 2024"}])",
+                         "Le serveur 127.0.0.1 a répondu : HTTP/1.1 403 Refus de ****", false, "2024"},
+        LogInFailureCase{"ConfiguratorNameAsPasswordEchoed", R"([{"status": 403, "reason": "Refus de Vestiora"}])",
+                         "Le serveur 127.0.0.1 a répondu : HTTP/1.1 403 Refus de ****", false, "vestiora"},
         LogInFailureCase{"WithoutConfigurateur", R"([{"body": "<Erreur>Compte inconnu (secret)</Erreur>"}])",
                          "Configurateur vestiora : GetJetonEtUrlsErreurs \n"
                          "La passerelle n'a pas renvoyé de réponse Configurateur.\n"

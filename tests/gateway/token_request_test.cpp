@@ -57,6 +57,10 @@ TEST(TokenReplyTest, ReadsTheThreeValuesInAnyOrderIgnoringExtras)
         "<?xml version=\"1.0\"?><Configurateur version=\"2\"><Autre>z</Autre>"
         "<UrlRecuperation>https://r/y</UrlRecuperation><Jeton attr=\"1\">T1</Jeton>"
         "<UrlConnexion>https://c/x?a=1&amp;b=2</UrlConnexion><Jeton>T2</Jeton></Configurateur>",
+        // A pretty-printing writer: each address on a line of its own.
+        "<?xml version=\"1.0\"?>\n<Configurateur>\n  <Jeton>T1</Jeton>\n  <UrlConnexion>\n    "
+        "https://c/x?a=1&amp;b=2\n  </UrlConnexion>\n  <UrlRecuperation>\t https://r/y\r\n</UrlRecuperation>\n"
+        "</Configurateur>\n",
     };
     for (const char *xml : replies) {
         const gateway::TokenReply reply = gateway::parseTokenReply(xml);
@@ -134,10 +138,37 @@ TEST(TokenReplyTest, ReplyThatIsNotXmlThrows)
     }
 }
 
-TEST(HideSecretTest, MasksEveryOccurrence)
+// A secret of 4 characters or more wherever it stands; a shorter one only as the value
+// of mdp=, so that "1" or "2" leave a status line or a version readable.
+TEST(HideSecretTest, MasksEveryOccurrenceOfALongSecretAndAShortOneOnlyAsAValue)
 {
-    EXPECT_EQ(gateway::hideSecret("a pw b pwpw", "pw"), "a **** b ********");
-    EXPECT_EQ(gateway::hideSecret("rien", ""), "rien");
+    struct Case {
+        const char *text;
+        const char *secret;
+        const char *hidden;
+    };
+    for (const Case &c : {
+             Case{"a pw24 b pw24pw24", "pw24", "a **** b ********"},
+             Case{"rien", "", "rien"},
+             Case{"HTTP/1.1 404 Not Found", "1", "HTTP/1.1 404 Not Found"},
+             Case{"Refusé : 2024, mdp=2024", "2024", "Refusé : ****, mdp=****"},
+             Case{"https://h/jeton?email=a&mdp=1&passerelle=vestiora", "1",
+                  "https://h/jeton?email=a&mdp=****&passerelle=vestiora"},
+             Case{"MDP=1 et mdp=12 et mdp=1", "1", "MDP=**** et mdp=12 et mdp=****"},
+             Case{"mdp=%C3%A9+x", "é x", "mdp=****"},
+             Case{"mdp=", "1", "mdp="},
+         })
+        EXPECT_EQ(gateway::hideSecret(c.text, c.secret), c.hidden) << c.text;
+}
+
+// The module's own words stay as they are, even where they hold the secret's characters.
+TEST(HideSecretTest, MasksOnlyWhatCameFromOutside)
+{
+    const UserMessage message("Votre Configurateur vestiora a reçu : HTTP/1.1 403 Refus de VESTIORA",
+                              {"HTTP/1.1 403 Refus de VESTIORA", ""});
+    EXPECT_EQ(gateway::maskSecrets(message, {"vestiora", ""}),
+              "Votre Configurateur vestiora a reçu : HTTP/1.1 403 Refus de ****");
+    EXPECT_EQ(gateway::maskSecrets({"Version 1 au lieu de 2"}, {"1"}), "Version 1 au lieu de 2");
 }
 
 // Every form a server may echo: as typed in any case, percent-encoded with hex in either
@@ -153,7 +184,7 @@ TEST(HideSecretTest, MasksThePasswordInEveryFormAServerEchoes)
         EXPECT_EQ(gateway::hideSecret(hidden, "S3cret"), hidden) << echo << " -> " << hidden;
         EXPECT_EQ(gateway::hideSecret(hidden, "t%C3%A9"), hidden) << echo << " -> " << hidden;
     }
-    EXPECT_EQ(gateway::hideSecret("Réponse : ÉTÉ", "été"), "Réponse : ****");
+    EXPECT_EQ(gateway::hideSecret("Réponse : ÉTÉS", "étés"), "Réponse : ****");
 }
 
 } // namespace
