@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -49,7 +50,7 @@ public:
         ++steps;
         EXPECT_FALSE(retrievalEnabled) << "a click could be queued during the step";
         EXPECT_TRUE(busy);
-        bool done = false;
+        std::atomic<bool> done{false}; // the hand-off the real views make with their event loops
         std::thread worker([&] {
             work();
             done = true;
