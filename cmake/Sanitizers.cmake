@@ -1,7 +1,17 @@
 # Sanitizer builds: VALMORA_SANITIZE for the unit and gateway tests (ASan + UBSan),
-# VALMORA_FUZZ for the libFuzzer targets (clang only).
+# VALMORA_TSAN for the tests that start threads (ThreadSanitizer), VALMORA_FUZZ for the
+# libFuzzer targets (clang only).
 option(VALMORA_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+option(VALMORA_TSAN "Build with ThreadSanitizer" OFF)
 option(VALMORA_FUZZ "Build the libFuzzer targets instead of the module (clang)" OFF)
+
+if(VALMORA_TSAN AND (VALMORA_SANITIZE OR VALMORA_FUZZ))
+  message(FATAL_ERROR "ThreadSanitizer cannot be combined with AddressSanitizer")
+endif()
+if(VALMORA_TSAN)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
 
 if(VALMORA_SANITIZE OR VALMORA_FUZZ)
   set(valmora_sanitizers "address,undefined")
