@@ -297,6 +297,8 @@ def main():
                         help="which measures, comma-separated: startup, retrieval, process, idle, windows, largest")
     args = parser.parse_args()
     runs = 1 if args.smoke else args.runs
+    # The module writes its support log as it would for a user, but not into this user's.
+    os.environ["XDG_STATE_HOME"] = tempfile.mkdtemp(prefix="valmora_bench_state_")
 
     with_display = False
     if not args.smoke:

@@ -4,10 +4,15 @@
 #include "gateway/secret_masking.h"
 #include "gateway/token_request.h"
 #include "platform/module_error.h"
+#include "form/support_events.h"
 #include "platform/executable.h"
+#include "platform/paths.h"
+#include "platform/support_log.h"
 
 #include <exception>
+#include <filesystem>
 #include <optional>
+#include <system_error>
 #include <utility>
 
 namespace form {
@@ -22,6 +27,28 @@ std::string megabytes(std::int64_t bytes)
 
 // A step's progress is shown once it has lasted this long.
 constexpr std::chrono::milliseconds kQuietStart{500};
+
+const char *stepName(Step step)
+{
+    switch (step) {
+    case Step::Jeton:
+        return "jeton";
+    case Step::Document:
+        return "document";
+    case Step::Devis:
+        return "devis";
+    case Step::Enregistrement:
+        break;
+    }
+    return "enregistrement";
+}
+
+std::uintmax_t sizeOf(const std::string &path)
+{
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(platform::pathOf(path), ec);
+    return ec ? 0 : size;
+}
 
 } // namespace
 
@@ -72,7 +99,13 @@ void TFicheConfigurateurRecupDevis::showMessage(const UserMessage &message)
 {
     const std::string shown = gateway::maskSecrets(message, {Config.MotDePasse, Proxy.ProxyPassword});
     printForHost(shown);
+    platform::logEvent(form::messageEvent(shown));
     view_.showMessage(shown);
+}
+
+void TFicheConfigurateurRecupDevis::note(const UserMessage &event) const
+{
+    platform::logEvent(gateway::maskSecrets(event, {Config.MotDePasse, Proxy.ProxyPassword}));
 }
 
 void TFicheConfigurateurRecupDevis::handleEvent(const std::function<void()> &handler)
@@ -129,7 +162,24 @@ void TFicheConfigurateurRecupDevis::runStep(form::Step step, const std::function
 
 std::string TFicheConfigurateurRecupDevis::fetch(form::Step step, gateway::HttpClient &client, const std::string &url)
 {
+    // Logged however the request ends; its address and the server's words may hold a secret.
+    struct Noted {
+        const TFicheConfigurateurRecupDevis &fiche;
+        form::Step step;
+        const gateway::HttpClient &client;
+        ~Noted()
+        {
+            try {
+                const gateway::RequestRecord &record = client.lastRequest();
+                fiche.note({form::requestEvent(form::stepName(step), record),
+                            {record.address.host, record.address.path, record.address.query, record.statusLine}});
+            } catch (...) {
+                // The log never changes the exchange.
+            }
+        }
+    };
     std::string body;
+    const Noted noted{*this, step, client};
     runStep(step, [&] { body = client.Get(url, &transfer_); });
     return body;
 }
@@ -142,6 +192,7 @@ bool TFicheConfigurateurRecupDevis::LireFichierConfig(const std::string &path)
         return true;
     }
     Config = *config;
+    note(form::configurationEvent(Config, Proxy.ProxyActif));
     return false;
 }
 
@@ -192,6 +243,7 @@ void TFicheConfigurateurRecupDevis::openConfigurateurPage()
     if (!gateway::isWebAddress(UrlConnexion))
         throw ModuleError("Adresse du configurateur refusée : seules les adresses http et https sont ouvertes "
                           "dans le navigateur.");
+    note({form::browserEvent(UrlConnexion), {UrlConnexion}});
     if (!view_.openInBrowser(UrlConnexion))
         showMessage({"Le navigateur n'a pas pu être ouvert. Ouvrez cette adresse vous-même :\n" + UrlConnexion,
                      {UrlConnexion}});
@@ -248,10 +300,13 @@ void TFicheConfigurateurRecupDevis::retrieve()
         quoteBody = fetch(form::Step::Devis, IdHTTP2, gateway::quoteUrl(Endpoint.host, project));
     }
     // Once the quote is here, the two files are written whatever comes meanwhile.
+    host::LigneDevis line;
     runStep(form::Step::Enregistrement, [&] {
-        static_cast<void>(gateway::saveRetrieval(documentText, project, quoteBody ? &*quoteBody : nullptr,
-                                                 getFichierTemp()));
+        line = gateway::saveRetrieval(documentText, project, quoteBody ? &*quoteBody : nullptr, getFichierTemp());
     });
+    if (!line.Image.empty())
+        note(form::fileEvent(line.Image, form::sizeOf(line.Image)));
+    note(form::fileEvent(getFichierTemp(), form::sizeOf(getFichierTemp())));
 }
 
 void TFicheConfigurateurRecupDevis::btnDevisRecupererClick()

@@ -78,6 +78,8 @@ private:
     // The one place every message passes before it is shown: the secrets are masked in
     // what came from outside.
     void showMessage(const UserMessage &message);
+    // Writes an event to the support log through the same masking.
+    void note(const UserMessage &event) const;
     // Runs one step on a worker thread while the window stays alive; throws what the
     // step threw, or gateway::RequestCancelled when the user cancelled meanwhile.
     void runStep(form::Step step, const std::function<void()> &work);

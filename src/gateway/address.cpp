@@ -47,4 +47,12 @@ std::string hostOf(const std::string &url)
     return urlPart(url, CURLUPART_HOST);
 }
 
+AddressParts partsOf(const std::string &url)
+{
+    std::string host = urlPart(url, CURLUPART_HOST);
+    if (const std::string port = urlPart(url, CURLUPART_PORT); !port.empty() && !host.empty())
+        host += ":" + port;
+    return {host, urlPart(url, CURLUPART_PATH), urlPart(url, CURLUPART_QUERY)};
+}
+
 } // namespace gateway

@@ -13,4 +13,13 @@ namespace gateway {
 // The host named by an address, or an empty text when it names none.
 [[nodiscard]] std::string hostOf(const std::string &url);
 
+// An address's host (with its port when the address names one), path and query, each
+// empty when the address lacks it or does not parse.
+struct AddressParts {
+    std::string host;
+    std::string path;
+    std::string query;
+};
+[[nodiscard]] AddressParts partsOf(const std::string &url);
+
 } // namespace gateway

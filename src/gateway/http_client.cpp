@@ -235,8 +235,19 @@ CURLcode HttpClient::perform()
     return CURLE_OK;
 }
 
+void HttpClient::closeRecord(CURLcode code)
+{
+    record_.statusLine = statusLine_;
+    record_.bytes = static_cast<std::int64_t>(body_.size());
+    record_.duration = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started_);
+    record_.limit = firedLimit(code);
+    record_.cancelled = stop_ == Stop::Cancelled;
+}
+
 std::string HttpClient::Get(const std::string &url, TransferState *state)
 {
+    record_ = RequestRecord{};
+    record_.address = partsOf(url);
     if (url.empty())
         throw ModuleError("Aucune adresse à interroger : l'adresse reçue est vide.");
     if (!isWellFormedAddress(url))
@@ -259,6 +270,7 @@ std::string HttpClient::Get(const std::string &url, TransferState *state)
     }
     const CURLcode code = perform();
     state_ = nullptr;
+    closeRecord(code);
     char *effective = nullptr;
     curl_easy_getinfo(handle_.get(), CURLINFO_EFFECTIVE_URL, &effective);
     const std::string lastUrl = effective != nullptr ? effective : url;

@@ -37,6 +37,16 @@ struct TransferState {
     std::atomic<std::int64_t> expected{0}; // its announced size, 0 when unknown
 };
 
+// What the last request did, for the support log.
+struct RequestRecord {
+    AddressParts address;     // as requested
+    std::string statusLine;   // of the last reply; empty when none came
+    std::int64_t bytes = 0;   // body bytes received
+    std::chrono::milliseconds duration{0};
+    std::string limit;        // the limit that stopped it, in the user's words; empty when none did
+    bool cancelled = false;
+};
+
 // Thrown by HttpClient::Get when its TransferState asked it to stop.
 class RequestCancelled : public std::exception {
 public:
@@ -62,6 +72,9 @@ public:
     // GET after redirects; the body decoded to UTF-8. With `state`, the request can be
     // stopped from another thread and reports its progress there.
     [[nodiscard]] std::string Get(const std::string &url, TransferState *state = nullptr);
+
+    // The last request, whether it succeeded or threw.
+    [[nodiscard]] const RequestRecord &lastRequest() const noexcept { return record_; }
 
 private:
     struct EasyDeleter {
@@ -89,6 +102,8 @@ private:
     [[noreturn]] void throwStopped(const std::string &host) const;
     [[noreturn]] void throwTransferError(CURLcode code, const std::string &host) const;
     void checkStatus(const std::string &host) const;
+    [[nodiscard]] std::string firedLimit(CURLcode code) const;
+    void closeRecord(CURLcode code);
 
     static std::size_t onBody(char *data, std::size_t size, std::size_t count, void *self);
     static std::size_t onHeader(char *data, std::size_t size, std::size_t count, void *self);
@@ -119,6 +134,7 @@ private:
     bool requestSent_ = false;
     curl_off_t lastReceived_ = 0;
     Stop stop_ = Stop::None;
+    RequestRecord record_;
 };
 
 // The token request and the retrieval document: small replies (4 MiB), 2 minutes at most.

@@ -47,6 +47,23 @@ curl_off_t infoOffset(CURL *handle, CURLINFO info)
 
 } // namespace
 
+std::string HttpClient::firedLimit(CURLcode code) const
+{
+    if (stop_ == Stop::Stalled)
+        return "aucune donnée depuis " + duration(limits_.stallTimeout);
+    if (stop_ == Stop::TooLong)
+        return "réponse complète en " + duration(limits_.overallTimeout);
+    if (stop_ != Stop::None)
+        return {};
+    if (headersTooLong_ || (code == CURLE_OUT_OF_MEMORY && body_.empty()))
+        return "en-têtes trop longs";
+    if (bodyTooLarge_ || code == CURLE_FILESIZE_EXCEEDED)
+        return "réponse de " + std::to_string(limits_.maxBodyBytes >> 20) + " Mio";
+    if (code == CURLE_OPERATION_TIMEDOUT)
+        return "connexion en " + duration(limits_.connectTimeout);
+    return {};
+}
+
 void HttpClient::checkStatus(const std::string &host) const
 {
     const long status = infoLong(handle_.get(), CURLINFO_RESPONSE_CODE);

@@ -12,4 +12,8 @@ namespace platform {
 // UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
 [[nodiscard]] std::string toUtf8(std::wstring_view wide);
 
+// A path for the file functions: absolute, and in the \\?\ form when it is too long
+// for MAX_PATH, which Windows honours whatever LongPathsEnabled says.
+[[nodiscard]] std::wstring toSystemPath(std::wstring_view path);
+
 } // namespace platform

@@ -33,4 +33,39 @@ std::string toUtf8(std::wstring_view wide)
     return utf8;
 }
 
+std::wstring toSystemPath(std::wstring_view path)
+{
+    std::wstring given(path);
+    for (wchar_t &c : given)
+        c = c == L'/' ? L'\\' : c;
+    // "C:\a\b" with no "." or ".." part is already what \\?\ needs; GetFullPathNameW
+    // itself may stop at MAX_PATH where long paths are not enabled.
+    const auto dotPart = [&given](std::wstring_view part) {
+        for (std::size_t at = given.find(part); at != std::wstring::npos; at = given.find(part, at + 1)) {
+            if (at + part.size() == given.size() || given[at + part.size()] == L'\\')
+                return true;
+        }
+        return false;
+    };
+    const bool plain = given.size() > 3 && given[1] == L':' && given[2] == L'\\' && !dotPart(L"\\.")
+                    && !dotPart(L"\\..") && given.find(L"\\\\", 2) == std::wstring::npos;
+    std::wstring full = plain ? given : std::wstring(MAX_PATH, L'\0');
+    while (!plain) {
+        const DWORD length = GetFullPathNameW(given.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (length == 0)
+            return given;
+        if (length < full.size()) {
+            full.resize(length);
+            break;
+        }
+        full.resize(length);
+    }
+    // Room for a file name the folder functions add (CreateDirectoryW stops at 248).
+    if (full.size() < MAX_PATH - 12 || full.rfind(L"\\\\?\\", 0) == 0)
+        return full;
+    if (full.rfind(L"\\\\", 0) == 0)
+        return L"\\\\?\\UNC\\" + full.substr(2); // \\server\share
+    return L"\\\\?\\" + full;
+}
+
 } // namespace platform

@@ -1,5 +1,7 @@
 #include "qt/ModuleApplication.h"
 
+#include "form/support_events.h"
+
 #include "platform/module_error.h"
 #include "qt/message_box.h"
 
@@ -23,7 +25,7 @@ bool ModuleApplication::notify(QObject *receiver, QEvent *event)
 void ModuleApplication::showCurrentException()
 {
     const std::string text = currentExceptionMessage().text;
-    printForHost(text);
+    form::reportShown(text);
     // Over the dialog even when another application has the focus.
     platform::showMessage(QString::fromStdString(text), QApplication::activeWindow());
 }

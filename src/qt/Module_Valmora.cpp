@@ -1,4 +1,5 @@
 #include "form/module_entry.h"
+#include "form/support_events.h"
 #include "platform/module_error.h"
 #include "qt/FicheDialog.h"
 #include "qt/ModuleApplication.h"
@@ -13,10 +14,11 @@ int main(int argc, char *argv[])
 {
     // The host's arguments, taken before Qt removes the options it recognises.
     const std::vector<std::string> arguments(argv + 1, argv + argc);
+    const form::RunLog run(arguments);
     ModuleApplication app(argc, argv);
     try {
         if (arguments.size() != 2) {
-            printForHost(form::kParameterMessage);
+            form::reportShown(form::kParameterMessage);
             platform::showMessage(QString::fromUtf8(form::kParameterMessage));
             return 0;
         }

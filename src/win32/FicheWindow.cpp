@@ -1,5 +1,7 @@
 #include "win32/FicheWindow.h"
 
+#include "form/support_events.h"
+
 #include "platform/module_error.h"
 #include "platform/wide_text.h"
 #include "valmora_config.h"
@@ -594,7 +596,7 @@ void FicheWindow::showCurrentException()
 {
     try {
         const std::string text = currentExceptionMessage().text;
-        printForHost(text);
+        form::reportShown(text);
         showMessage(text);
     } catch (...) {
         // Nothing more can be said.

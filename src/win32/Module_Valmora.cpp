@@ -1,5 +1,6 @@
 #include "form/TFicheConfigurateurRecupDevis.h"
 #include "form/module_entry.h"
+#include "form/support_events.h"
 #include "platform/module_error.h"
 #include "platform/wide_text.h"
 #include "win32/FicheWindow.h"
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <initializer_list>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -81,10 +83,12 @@ void runModule(HINSTANCE instance, int showCommand, const std::vector<std::strin
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
 {
+    std::optional<form::RunLog> run; // its end is logged as the module returns
     try {
         const std::vector<std::string> arguments = hostArguments();
+        run.emplace(arguments);
         if (arguments.size() != 2) {
-            printForHost(form::kParameterMessage);
+            form::reportShown(form::kParameterMessage);
             showBox(form::kParameterMessage);
             return 0;
         }
@@ -92,7 +96,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     } catch (...) {
         try {
             const std::string text = currentExceptionMessage().text;
-            printForHost(text);
+            form::reportShown(text);
             showBox(text);
         } catch (...) {
             // Nothing more can be said.
