@@ -4,6 +4,7 @@
 #include "platform/paths.h"
 #include "platform/wide_text.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <limits>
 
@@ -48,6 +49,41 @@ const char *frenchCause(DWORD error)
     throw ModuleError("Impossible d'écrire le fichier " + path + " : " + cause + ".");
 }
 
+bool heldByAnother(DWORD error)
+{
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
+}
+
+// After waiting for the program that holds the file: which file, and what to do.
+[[noreturn]] void failHeld(const std::string &path, DWORD error)
+{
+    const char *cause = error == ERROR_ACCESS_DENIED
+                          ? "accès refusé ; il est peut-être ouvert par un autre programme. Fermez-le, puis "
+                            "réessayez"
+                          : "il est ouvert par un autre programme. Fermez-le, puis réessayez";
+    throw ModuleError("Impossible d'écrire le fichier " + path + " : " + cause + ".",
+                      "Windows error " + std::to_string(error));
+}
+
+// Another program may hold a file for a moment (the host still reading the last result,
+// a scanner looking at a new file): `attempt` is tried again for 2 s in all, with a
+// short back-off, while it fails for that reason. Returns 0 or the last error.
+template <typename Attempt>
+DWORD retryWhileHeld(Attempt attempt, bool (*held)(DWORD))
+{
+    const ULONGLONG deadline = GetTickCount64() + 2000;
+    DWORD pause = 10;
+    while (true) {
+        if (attempt())
+            return 0;
+        const DWORD error = GetLastError();
+        if (!held(error) || GetTickCount64() >= deadline)
+            return error;
+        Sleep(pause);
+        pause = std::min<DWORD>(pause * 2, 200);
+    }
+}
+
 struct Place {
     std::wstring target;
     std::wstring folder;
@@ -59,8 +95,9 @@ Place checkPlace(const std::string &path)
 {
     if (path.empty())
         throw ModuleError("Aucun fichier à écrire : le chemin reçu est vide.");
-    const std::filesystem::path target = std::filesystem::absolute(pathOf(path));
-    Place place{target.wstring(), target.parent_path().wstring()};
+    // The folder keeps its last backslash: "C:\" is the root, "C:" would be the current folder.
+    const std::wstring target = toSystemPath(pathOf(path).wstring());
+    Place place{target, target.substr(0, target.find_last_of(L'\\') + 1)};
     const DWORD existing = GetFileAttributesW(place.target.c_str());
     if (existing != INVALID_FILE_ATTRIBUTES) {
         if ((existing & FILE_ATTRIBUTE_DIRECTORY) != 0)
@@ -97,21 +134,28 @@ AtomicFile::AtomicFile(std::string path)
     : path_(std::move(path))
 {
     const Place place = checkPlace(path_);
-    target_ = textOf(place.target);
-    folder_ = textOf(place.folder);
+    target_ = toUtf8(place.target);
+    folder_ = toUtf8(place.folder);
     for (unsigned attempt = 0;; ++attempt) {
-        const std::wstring name = place.folder + L"\\.valmora-" + std::to_wstring(GetCurrentProcessId()) + L"-"
+        const std::wstring name = place.folder + L".valmora-" + std::to_wstring(GetCurrentProcessId()) + L"-"
                                 + std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(attempt) + L".tmp";
-        HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_HIDDEN, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
+        HANDLE file = INVALID_HANDLE_VALUE;
+        const DWORD error = retryWhileHeld(
+            [&] {
+                file = CreateFileW(name.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_HIDDEN, nullptr);
+                return file != INVALID_HANDLE_VALUE;
+            },
+            // A name of our own: only a lock, never "access denied", is worth waiting for.
+            [](DWORD e) { return e == ERROR_SHARING_VIOLATION || e == ERROR_LOCK_VIOLATION; });
+        if (error == 0) {
             handle_ = file;
-            tempPath_ = textOf(name);
+            tempPath_ = toUtf8(name);
             setDeleteOnClose(file, true);
             return;
         }
-        if (GetLastError() != ERROR_FILE_EXISTS || attempt > 100)
-            fail(path_, GetLastError());
+        if (error != ERROR_FILE_EXISTS || attempt > 100)
+            fail(path_, error);
     }
 }
 
@@ -163,8 +207,15 @@ void AtomicFile::commit()
     if (!CloseHandle(file))
         fail(path_, GetLastError());
     const std::wstring temporary = toWide(tempPath_);
-    if (!MoveFileExW(temporary.c_str(), toWide(target_).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        fail(path_, GetLastError());
+    const std::wstring target = toWide(target_);
+    const DWORD error = retryWhileHeld(
+        [&] { return MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0; },
+        heldByAnother);
+    if (error != 0) {
+        if (heldByAnother(error))
+            failHeld(path_, error); // the temporary goes with discard(); the earlier file stays
+        fail(path_, error);
+    }
     tempPath_.clear();
     // The temporary was hidden; the file the host reads is not.
     SetFileAttributesW(toWide(target_).c_str(), FILE_ATTRIBUTE_NORMAL);
