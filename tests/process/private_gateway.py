@@ -16,6 +16,7 @@ import sys
 import tempfile
 import time
 import unittest
+import urllib.parse
 import urllib.request
 
 from xsession import SkipTest, XDisplay, require
@@ -68,6 +69,84 @@ def host_path(path):
     if LAUNCHER and path.startswith("/"):
         return "Z:" + path.replace("/", "\\")
     return path
+
+
+_WINE_LOCAL_APPDATA = []
+LOCAL_APPDATA_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders"
+
+
+def wine_path(windows_path):
+    """The Linux path of a Windows path under the launcher's Wine."""
+    out = subprocess.run([*LAUNCHER, "winepath", "-u", windows_path], capture_output=True, text=True, check=True)
+    return out.stdout.strip()
+
+
+def wine_local_appdata():
+    """The Local AppData folder of the launcher's Wine prefix, as a Linux path."""
+    if not _WINE_LOCAL_APPDATA:
+        out = subprocess.run([*LAUNCHER, "cmd", "/c", "echo %LOCALAPPDATA%"], capture_output=True, text=True,
+                             check=True)
+        _WINE_LOCAL_APPDATA.append(wine_path(out.stdout.strip()))
+    return _WINE_LOCAL_APPDATA[0]
+
+
+class RedirectedLocalAppData:
+    """Under Wine, the profile's Local AppData redirected to `windows_path` as a shop's IT
+    does it (User Shell Folders), for the time of a `with` block."""
+
+    def __init__(self, windows_path):
+        self.windows_path = windows_path
+
+    def reg(self, *args):
+        subprocess.run([*LAUNCHER, "reg", *args], capture_output=True, check=True)
+
+    def __enter__(self):
+        self.reg("add", LOCAL_APPDATA_KEY, "/v", "Local AppData", "/t", "REG_EXPAND_SZ", "/d", self.windows_path, "/f")
+        return wine_path(self.windows_path)
+
+    def __exit__(self, *exc):
+        self.reg("delete", LOCAL_APPDATA_KEY, "/v", "Local AppData", "/f")
+
+
+class SupportLog:
+    """The module's support log as a test reads it. Linux: in a folder of the test's own
+    (XDG_STATE_HOME, given to the module by env()). Wine: where Windows puts it, in the
+    prefix's Local AppData, shared by the tests (they run one after another): only what
+    was written since mark() is read."""
+
+    NAME = os.path.join("Valmora", "Module_Valmora.log")
+
+    def __init__(self, workdir, folder=None):
+        self.state = folder or os.path.join(workdir, "etat")
+        self.path = os.path.join(wine_local_appdata() if LAUNCHER and folder is None else self.state, self.NAME)
+        self.mark()
+
+    def env(self):
+        return {} if LAUNCHER else {"XDG_STATE_HOME": self.state}
+
+    def mark(self):
+        self.start = os.path.getsize(self.path) if os.path.exists(self.path) else 0
+
+    def events(self):
+        """The events written since mark(), without their time and process id."""
+        if not os.path.exists(self.path):
+            return []
+        with open(self.path, "rb") as f:
+            data = f.read()
+        data = data[self.start:] if len(data) >= self.start else data  # moved aside meanwhile: all of it
+        lines = data.decode("utf-8").splitlines()
+        return [line.split("] ", 1)[1] for line in lines if "] " in line]
+
+
+def password_forms(password):
+    """Lower-case forms of a password a server may echo: as typed, percent-encoded, '+' for a space."""
+    return [form.lower() for form in (password, urllib.parse.quote(password, safe=""),
+                                      urllib.parse.quote_plus(password))]
+
+
+def one_line(message):
+    """A message as the support log writes it."""
+    return " / ".join(message.splitlines())
 
 
 def start_whole_process_tests(parser, needs=()):

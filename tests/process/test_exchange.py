@@ -18,8 +18,9 @@ import zlib
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "gateway_standin"))
-from private_gateway import (LAUNCHER, WholeProcessTestCase, free_port, host_path,  # noqa: E402
-                             module_command, start_whole_process_tests, wait_port)
+from private_gateway import (LAUNCHER, RedirectedLocalAppData, SupportLog, WholeProcessTestCase,  # noqa: E402
+                             free_port, host_path, module_command, password_forms, start_whole_process_tests,
+                             wait_port)
 from xsession import wait_exit  # noqa: E402
 import standin  # noqa: E402
 
@@ -28,6 +29,10 @@ RECUPERER = (22 + 62, 158 + 25)
 ANNULER = (202 + 62, 158 + 25)
 INSTRUCTION_LINE = (22, 134, 305, 18)  # x, y, width, height in the dialog
 WORKED_EXAMPLE = {"modele": "meuble-haut-60", "finition": "chene-clair", "quantite": "2"}
+PASSWORD = "Mot de passe&1"
+# The steps of a retrieval as the support log tells them.
+EXCHANGE_EVENTS = ["démarrage", "configuration lue", "requête jeton", "navigateur", "requête document",
+                   "requête devis", "fichier écrit", "fichier écrit", "fin"]
 
 
 def bmp_pixels(data):
@@ -63,6 +68,17 @@ def png_rows(data):
     return [[tuple(raw[y * stride + 1 + 3 * x:y * stride + 4 + 3 * x]) for x in range(width)] for y in range(height)]
 
 
+def cp1252_with_references(text):
+    """Text as the result file holds it: Windows-1252, a reference for what it lacks."""
+    out = bytearray()
+    for c in text:
+        try:
+            out += c.encode("cp1252")
+        except UnicodeEncodeError:
+            out += b"&#x%X;" % ord(c)
+    return bytes(out)
+
+
 class ExchangeTest(WholeProcessTestCase):
     def setUp(self):
         self.gateway.reset()
@@ -70,12 +86,15 @@ class ExchangeTest(WholeProcessTestCase):
         self.dir = self.tmp.name
         self.result = os.path.join(self.dir, "retour.xml")
         self.exe = ARGS.exe
+        self.logs = tempfile.TemporaryDirectory()
+        self.log = SupportLog(self.logs.name)
 
     def tearDown(self):
         self.tmp.cleanup()
+        self.logs.cleanup()
 
-    def write_config(self, password="Mot de passe&1"):
-        path = os.path.join(self.dir, "config.ini")
+    def write_config(self, password=PASSWORD):
+        path = os.path.join(os.path.dirname(self.result), "config.ini")
         with open(path, "w", encoding="cp1252", newline="\r\n") as f:
             f.write("[General]\nVersion=1\nConfigurateur=vestiora\n[Utilisateur]\n"
                     "Identifiant=jeanne.morel@exemple.fr\nMotDePasse=%s\n" % password)
@@ -83,6 +102,7 @@ class ExchangeTest(WholeProcessTestCase):
 
     def start(self, play_user=None, extra_env=None):
         env = self.x.env(self.gateway.env(play_user))
+        env.update(self.log.env())
         env.update(extra_env or {})
         self.proc = subprocess.Popen(module_command(self.exe, self.result, self.write_config()), env=env,
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
@@ -91,8 +111,29 @@ class ExchangeTest(WholeProcessTestCase):
 
     def finish(self, proc):
         code, self.stderr = wait_exit(proc)
-        self.assertNotIn("Mot de passe&1", self.stderr)
+        self.assertNotIn(PASSWORD, self.stderr)
         return code
+
+    def check_support_log(self, steps):
+        """The log holds the run's `steps` in order, and no form of the password."""
+        events = self.log.events()
+        self.assertEqual([e.split(" :")[0] for e in events], steps, events)
+        for secret in password_forms(PASSWORD):
+            self.assertNotIn(secret, "\n".join(events).lower())
+        return events
+
+    def worked_example(self):
+        """The worked example, from start to result file; the result's bytes."""
+        proc = self.start(play_user=WORKED_EXAMPLE)
+        self.retrieve()
+        self.assertEqual(self.finish(proc), 0, self.stderr)
+        self.assertNotIn("Module_Valmora:", self.stderr)
+        with open(self.result, "rb") as f:
+            data = f.read()
+        self.assertIn(b"<PrixTotal>450.00</PrixTotal>", data)
+        self.assertIn(cp1252_with_references("<Image>%s</Image>" % host_path(
+            os.path.join(os.path.dirname(self.result), "P-1042.bmp"))), data)
+        return data
 
     def retrieve(self, lines=2):
         """Waits for the browser (and the pricing), then presses « Récupérer le devis »."""
@@ -131,6 +172,66 @@ class ExchangeTest(WholeProcessTestCase):
         paths = [r["path"] for r in self.gateway.requests()]
         self.assertEqual(paths, ["/index.php/Services/jeton", "/configurateur", "/chiffrer", "/recuperation",
                                  "/index.php/Services/recuperation_valmora"])
+        events = self.check_support_log(EXCHANGE_EVENTS)
+        self.assertIn("mdp=****", events[2])
+        self.assertIn("fichier écrit : %s (%d octets)" % (host_path(picture), os.path.getsize(picture)), events)
+
+    # The support log and the file system as shops have them ----------------------------
+
+    def test_log_over_1_mib_is_moved_aside_and_a_new_one_starts(self):
+        os.makedirs(os.path.dirname(self.log.path), exist_ok=True)
+        earlier = b"".join(b"2026-12-01 09:00:00.000 [1] ancienne ligne %d\n" % i for i in range(25000))
+        self.assertGreater(len(earlier), 1 << 20)
+        with open(self.log.path, "wb") as f:
+            f.write(earlier)
+        self.log.start = 0
+        self.worked_example()
+        with open(self.log.path + ".1", "rb") as f:
+            self.assertEqual(f.read(), earlier)
+        self.check_support_log(EXCHANGE_EVENTS)
+
+    def test_a_log_that_cannot_be_written_changes_nothing_else(self):
+        # "Valmora" is a file where the log's folder should be: nothing can open the log.
+        if LAUNCHER:
+            local = os.path.join(self.logs.name, "local")
+            os.makedirs(local)
+            with open(os.path.join(local, "Valmora"), "w") as f:
+                f.write("pas un dossier")
+            with RedirectedLocalAppData(host_path(local)):
+                self.worked_example()
+        else:
+            os.makedirs(self.log.state)
+            with open(os.path.join(self.log.state, "Valmora"), "w") as f:
+                f.write("pas un dossier")
+            self.worked_example()
+        self.assertEqual(sorted(os.listdir(self.dir)), ["P-1042.bmp", "config.ini", "retour.xml"])
+
+    def test_paths_with_accents_and_characters_outside_windows_1252(self):
+        folder = os.path.join(self.dir, "Devis de Hélène Dupré ∑ Ωmega ½")
+        os.makedirs(folder)
+        self.result = os.path.join(folder, "retour été.xml")
+        profile = os.path.join(self.logs.name, "Profils", "Hélène Dupré ∑", "AppData", "Local")
+        if LAUNCHER:
+            os.makedirs(profile)
+            with RedirectedLocalAppData(host_path(profile)) as local:
+                self.log = SupportLog(self.logs.name, folder=local)
+                data = self.worked_example()
+        else:
+            self.log = SupportLog(self.logs.name, folder=profile)
+            data = self.worked_example()
+        self.assertEqual(sorted(os.listdir(folder)), ["P-1042.bmp", "config.ini", "retour été.xml"])
+        self.check_support_log(EXCHANGE_EVENTS)
+
+    def test_result_path_longer_than_260_characters(self):
+        folder = self.dir
+        while len(host_path(folder)) < 280:
+            folder = os.path.join(folder, "Dossier des devis de la boutique de Hélène Dupré")
+        os.makedirs(folder)
+        self.result = os.path.join(folder, "retour.xml")
+        self.assertGreater(len(host_path(self.result)), 260)
+        self.worked_example()
+        self.assertEqual(sorted(os.listdir(folder)), ["P-1042.bmp", "config.ini", "retour.xml"])
+        self.check_support_log(EXCHANGE_EVENTS)
 
     def test_the_exchange_goes_through_the_proxy_named_beside_the_executable(self):
         if shutil.which("tinyproxy") is None:

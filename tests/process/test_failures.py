@@ -25,8 +25,9 @@ import zlib
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "gateway_standin"))
-from private_gateway import (STANDIN, PrivateGateway, free_port, host_path, module_command,  # noqa: E402
-                             new_workdir, start_whole_process_tests, wait_port)
+from private_gateway import (STANDIN, PrivateGateway, SupportLog, free_port, host_path,  # noqa: E402
+                             module_command, new_workdir, one_line, password_forms, start_whole_process_tests,
+                             wait_port)
 from xsession import XDisplay, wait_exit  # noqa: E402
 import standin  # noqa: E402
 
@@ -98,7 +99,7 @@ class Row:
 
     def __init__(self, name, phase, fragment, stays_open=True, routes=None, host_ip="127.0.0.1",
                  config=None, proxy=None, result="file", short_timeouts=False, succeeds=False,
-                 password=PASSWORD, version="1", picture=None, result_has=()):
+                 password=PASSWORD, version="1", picture=None, result_has=(), hold=None, new_files=()):
         self.name = name
         self.phase = phase
         self.fragment = fragment
@@ -114,6 +115,8 @@ class Row:
         self.version = version
         self.picture = picture  # a row that succeeds: the picture's name beside the result
         self.result_has = result_has  # ... and bytes its result file holds
+        self.hold = hold  # (file in the result folder, seconds): held by another program (Windows)
+        self.new_files = new_files  # files a failing row may leave in the result folder
 
 
 def config_text(version="1", password=PASSWORD):
@@ -275,6 +278,16 @@ ROWS = [
     Row("result file read-only", "retrieval", "le fichier est en lecture seule.", routes=retrieval(quote()),
         result="read-only"),
     Row("result path is a folder", "retrieval", "c'est un dossier.", routes=retrieval(quote()), result="folder"),
+    # Files held by another program (Windows: the host still reading the last result, a
+    # scanner looking at a picture): waited for 2 s, then named; the earlier file stays.
+    Row("result file held by another program for 1.5 s", "retrieval", None, stays_open=False, succeeds=True,
+        routes=retrieval(quote()), result="earlier", hold=("retour.xml", 1.5), picture="P-1.bmp"),
+    Row("result file held by another program", "retrieval",
+        "retour.xml : accès refusé ; il est peut-être ouvert par un autre programme. Fermez-le, puis réessayez.",
+        routes=retrieval(quote()), result="earlier", hold=("retour.xml", 30), new_files=("P-1.bmp",)),
+    Row("picture held by another program", "retrieval",
+        "P-1.bmp : accès refusé ; il est peut-être ouvert par un autre programme. Fermez-le, puis réessayez.",
+        routes=retrieval(quote()), result="earlier", hold=("P-1.bmp", 30)),
     Row("project ../../x stays in the result folder", "retrieval", None, stays_open=False,
         routes=retrieval(quote(), project="../../x"), succeeds=True, picture=".._.._x.bmp"),
     Row("project NUL", "retrieval", None, stays_open=False, routes=retrieval(quote(), project="NUL"), succeeds=True,
@@ -330,6 +343,7 @@ class FailureTable(unittest.TestCase):
             shutil.copy2(exe, cls.programs)
         cls.x = XDisplay().__enter__()
         cls.report = []
+        cls.holder = None
 
     @classmethod
     def tearDownClass(cls):
@@ -354,6 +368,8 @@ class FailureTable(unittest.TestCase):
         for row in ROWS:
             if only is not None and row.name not in only:
                 continue
+            if row.hold and not ARGS.hold_tool:
+                continue  # sharing modes are Windows'
             with self.subTest(row=row.name):
                 self.run_row(row)
 
@@ -367,6 +383,10 @@ class FailureTable(unittest.TestCase):
         results = os.path.join(case, "resultats")
         os.makedirs(results)
         result = self.prepare_result(results, row.result)
+        if row.hold and row.hold[0] != "retour.xml":
+            with open(os.path.join(results, row.hold[0]), "wb") as f:
+                f.write(b"ancienne image")
+        support = SupportLog(case)
         config = self.prepare_config(case, row.config if row.config is not None
                                      else config_text(row.version, row.password))
         exe_name = os.path.basename(ARGS.short_exe if row.short_timeouts else ARGS.exe)
@@ -376,10 +396,15 @@ class FailureTable(unittest.TestCase):
         log_path = os.path.join(case, "sortie.log")
         try:
             with open(log_path, "w") as log:
-                proc = subprocess.Popen(module_command(exe, result, config), env=self.x.env(self.gateway.env()),
-                                        stdout=log, stderr=log)
-            outcome = self.drive(row, proc, log_path)
+                proc = subprocess.Popen(module_command(exe, result, config),
+                                        env=self.x.env(dict(self.gateway.env(), **support.env())), stdout=log,
+                                        stderr=log)
+            outcome = self.drive(row, proc, log_path, results)
         finally:
+            if self.holder is not None:
+                self.holder.kill()
+                self.holder.wait()
+                self.holder = None
             if proxy is not None:
                 proxy.terminate()
                 proxy.wait()
@@ -400,17 +425,37 @@ class FailureTable(unittest.TestCase):
                 self.assertNotIn("mdp=" + secret, rest.lower())
         if row.fragment is not None:
             self.assertIn(row.fragment.format(host=HOST), message)
+        self.check_support_log(row, support)
         if row.succeeds:
             self.check_success(row, results, result)
         else:
-            self.assertEqual(snapshot(results), before, "the result folder changed")
+            after = {name: content for name, content in snapshot(results).items() if name not in row.new_files}
+            self.assertEqual(after, before, "the result folder changed")
 
-    def drive(self, row, proc, log_path):
+    def check_support_log(self, row, support):
+        """The run's events, from its start to its end; the message shown among them; no
+        password, as in what the module printed."""
+        events = support.events()
+        self.assertTrue(events and events[0].startswith("démarrage : "), events)
+        self.assertEqual(events[-1], "fin")
+        if row.fragment is not None:
+            expected = one_line(row.fragment.format(host=HOST))
+            self.assertTrue(any(e.startswith("message : ") and expected in e for e in events), events)
+        # What came from outside (requests, the browser's address, messages); the configuration
+        # line names the configurator in the module's own words.
+        outside = [e for e in events if not e.startswith(("démarrage : ", "configuration lue : "))]
+        logged = "\n".join(e.replace(row.fragment.format(host=HOST), "") if row.fragment else e for e in outside)
+        for secret in password_forms(row.password) + password_forms(PROXY_PASSWORD):
+            self.assertNotIn(secret if len(secret) >= 4 else "mdp=" + secret, logged.lower())
+
+    def drive(self, row, proc, log_path, results):
         """Plays the user's part; returns what became of the dialog."""
         if row.phase == "retrieval" or row.fragment is None:
             window = self.x.wait_window("^Veltrano - Configurateur vestiora$")
             self.gateway.wait_browser(1)
             time.sleep(0.2)
+            if row.hold:
+                self.hold(os.path.join(results, row.hold[0]), row.hold[1])
             if row.phase == "retrieval":
                 self.x.click(window, *RECUPERER)
         if row.succeeds:
@@ -427,6 +472,12 @@ class FailureTable(unittest.TestCase):
         self.x.click(window, *ANNULER)
         self.assertEqual(wait_exit(proc, timeout=15)[0], 0)
         return "reste ouvert"
+
+    def hold(self, path, seconds):
+        """Another program holds `path` for `seconds` from now."""
+        self.holder = subprocess.Popen(module_command(ARGS.hold_tool, host_path(path), str(int(seconds * 1000))),
+                                       stdout=subprocess.PIPE, text=True)
+        self.assertEqual(self.holder.stdout.readline().strip(), "held")
 
     def dismiss_message(self):
         deadline = time.monotonic() + 10
@@ -455,9 +506,10 @@ class FailureTable(unittest.TestCase):
         result = os.path.join(results, "retour.xml")
         if kind == "missing folder":
             return os.path.join(results, "absent", "retour.xml")
-        if kind == "read-only":
+        if kind in ("read-only", "earlier"):
             with open(result, "wb") as f:
                 f.write(b"<?xml version=\"1.0\"?>\r\n<Configurateur/>\r\n\r\n")
+        if kind == "read-only":
             os.chmod(result, 0o444)
         if kind == "folder":
             os.makedirs(result)
@@ -490,12 +542,6 @@ class FailureTable(unittest.TestCase):
                                    stderr=subprocess.DEVNULL)
         wait_port(port)
         return process
-
-
-def password_forms(password):
-    """Lower-case forms of a password a server may echo: as typed, percent-encoded, '+' for a space."""
-    return [form.lower() for form in (password, urllib.parse.quote(password, safe=""),
-                                      urllib.parse.quote_plus(password))]
 
 
 def snapshot(folder):
@@ -531,6 +577,7 @@ def main():
     parser.add_argument("--gateway-host", required=True)
     parser.add_argument("--report", help="writes the table as run, in markdown")
     parser.add_argument("--only", help="the rows to run, by name, comma-separated (default: all)")
+    parser.add_argument("--hold-tool", help="hold_file.exe of the Windows build, for the held-file rows")
     ARGS, argv = start_whole_process_tests(parser, needs=("tinyproxy",))
     HOST = ARGS.gateway_host
     unittest.main(argv=argv)
