@@ -81,8 +81,8 @@ std::string progressText(Step step, std::int64_t received, std::int64_t expected
 TFicheConfigurateurRecupDevis::TFicheConfigurateurRecupDevis(form::FicheView &view, GatewayEndpoint endpoint)
     : view_(view)
     , Endpoint(std::move(endpoint))
-    , IdHTTP1(Endpoint.documentLimits)
-    , IdHTTP2(Endpoint.quoteLimits)
+    , IdHTTP1(Endpoint.documentLimits, &Pool)
+    , IdHTTP2(Endpoint.quoteLimits, &Pool)
 {
     LireFichierProxy();
 }

@@ -87,6 +87,7 @@ private:
 
     form::FicheView &view_;
     GatewayEndpoint Endpoint;
+    gateway::ConnectionPool Pool; // the two clients' connections; before them, since they use it
     gateway::HttpClient IdHTTP1;
     gateway::HttpClient IdHTTP2;
 

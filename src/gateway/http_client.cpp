@@ -17,6 +17,7 @@ namespace {
 
 constexpr const char *kAccept = "Accept: text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8";
 constexpr const char *kUserAgent = "Mozilla/3.0 (compatible; Indy Library)";
+constexpr const char *kOfferedEncodings = "gzip, deflate";
 constexpr long kMaxRedirects = 15;
 // Spare room after a reply body, for parsers that read a little past the end.
 constexpr std::size_t kBodyPadding = 64;
@@ -43,6 +44,31 @@ std::string_view trimLineEnd(std::string_view line)
     return line;
 }
 
+bool sameNoCase(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() && startsWithNoCase(a, b);
+}
+
+// The first coding of a Content-Encoding value that is not one of kOfferedEncodings
+// ("identity" is no coding); empty when all were offered.
+std::string unofferedEncoding(std::string_view value)
+{
+    while (!value.empty()) {
+        const std::size_t comma = value.find(',');
+        std::string_view coding = value.substr(0, comma);
+        while (!coding.empty() && (coding.front() == ' ' || coding.front() == '\t'))
+            coding.remove_prefix(1);
+        while (!coding.empty() && (coding.back() == ' ' || coding.back() == '\t'))
+            coding.remove_suffix(1);
+        const bool offered = coding.empty() || sameNoCase(coding, "gzip") || sameNoCase(coding, "x-gzip")
+                          || sameNoCase(coding, "deflate") || sameNoCase(coding, "identity");
+        if (!offered)
+            return std::string(platform::firstCodePoints(coding, 40));
+        value = comma == std::string_view::npos ? std::string_view{} : value.substr(comma + 1);
+    }
+    return {};
+}
+
 } // namespace
 
 HttpLimits documentClientLimits()
@@ -58,8 +84,9 @@ HttpLimits quoteClientLimits()
     return HttpLimits{};
 }
 
-HttpClient::HttpClient(HttpLimits limits)
+HttpClient::HttpClient(HttpLimits limits, ConnectionPool *pool)
     : limits_(limits)
+    , pool_(pool)
 {
 }
 
@@ -104,7 +131,11 @@ void HttpClient::applyConstantOptions()
     setOption(CURLOPT_FOLLOWLOCATION, 1L);
     setOption(CURLOPT_MAXREDIRS, kMaxRedirects);
     setOption(CURLOPT_UNRESTRICTED_AUTH, 0L);
-    setOption(CURLOPT_COOKIEFILE, ""); // in-memory cookie engine
+    setOption(CURLOPT_COOKIEFILE, ""); // in-memory cookie engine, this client's own
+    if (pool_ != nullptr)
+        setOption(CURLOPT_SHARE, pool_->handle());
+    // What both builds' libcurl decode; libcurl hands the body over decoded.
+    setOption(CURLOPT_ACCEPT_ENCODING, kOfferedEncodings);
     setOption(CURLOPT_USERAGENT, kUserAgent);
     setOption(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_NONE));
     // TLS 1.2 or later.
@@ -180,6 +211,7 @@ void HttpClient::resetReply()
     bodyTooLarge_ = false;
     headerBytes_ = 0;
     headersTooLong_ = false;
+    unofferedEncoding_.clear();
     callbackError_ = nullptr;
     errorBuffer_[0] = '\0';
     started_ = Clock::now();
@@ -350,6 +382,11 @@ std::size_t HttpClient::onHeader(char *data, std::size_t size, std::size_t count
             client->contentType_.clear();
         } else if (startsWithNoCase(line, "content-type:")) {
             client->contentType_ = std::string(line.substr(13));
+        } else if (startsWithNoCase(line, "content-encoding:")) {
+            // libcurl would decode what it knows even unasked; the module takes what it offered.
+            client->unofferedEncoding_ = unofferedEncoding(line.substr(17));
+            if (!client->unofferedEncoding_.empty())
+                return 0;
         } else if (startsWithNoCase(line, "content-length:")) {
             const unsigned long long length = std::strtoull(std::string(line.substr(15)).c_str(), nullptr, 10);
             if (length > 0 && length <= client->limits_.maxBodyBytes)

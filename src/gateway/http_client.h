@@ -1,6 +1,7 @@
 #pragma once
 
 #include "gateway/address.h"
+#include "gateway/connection_pool.h"
 #include "host/proxy_params.h"
 
 #include <array>
@@ -54,11 +55,13 @@ public:
 };
 
 // One libcurl easy handle, opened by the first request and kept for the life of the client
-// so that its cookies and its connection survive between requests. Every failure throws
-// ModuleError with a French message that names the host, never the query string.
+// so that its cookies survive between requests; its connections are the pool's, when it is
+// given one (it must outlive the client), else its own. Replies may come compressed (gzip,
+// deflate); the limits apply to the decoded bytes. Every failure throws ModuleError with a
+// French message that names the host, never the query string.
 class HttpClient {
 public:
-    explicit HttpClient(HttpLimits limits = {});
+    explicit HttpClient(HttpLimits limits = {}, ConnectionPool *pool = nullptr);
     ~HttpClient();
     HttpClient(const HttpClient &) = delete;
     HttpClient &operator=(const HttpClient &) = delete;
@@ -111,6 +114,7 @@ private:
     static int onRequestReady(void *self, char *, char *, int, int);
 
     HttpLimits limits_;
+    ConnectionPool *pool_;
     host::ProxyParams proxy_;
     RequestHeaders headers_;
     std::unique_ptr<CURL, EasyDeleter> handle_;
@@ -125,6 +129,7 @@ private:
     bool bodyTooLarge_ = false;
     std::size_t headerBytes_ = 0; // of the reply being received
     bool headersTooLong_ = false;
+    std::string unofferedEncoding_; // a Content-Encoding the request did not offer
     std::exception_ptr callbackError_;
 
     // The request in progress, as the progress callback sees it.

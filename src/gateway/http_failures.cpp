@@ -108,6 +108,10 @@ void HttpClient::throwTransferError(CURLcode code, const std::string &host) cons
     // libcurl refuses a header line over 100 KB as if memory had run out: before any
     // byte of the body, that is what "out of memory" means.
     const bool headerRefused = code == CURLE_OUT_OF_MEMORY && body_.empty();
+    if (!unofferedEncoding_.empty())
+        throw ModuleError("Réponse du serveur " + host + " illisible : compression « " + unofferedEncoding_
+                              + " » non demandée.",
+                          detail, {host, unofferedEncoding_});
     if (headersTooLong_ || headerRefused)
         throw ModuleError("Réponse du serveur " + host + " invalide : en-têtes trop longs.", detail, {host});
     // The system's words for a reset: "Connection reset by peer", "Connection was reset".
@@ -163,6 +167,9 @@ void HttpClient::throwTransferError(CURLcode code, const std::string &host) cons
     case CURLE_RECV_ERROR:
     case CURLE_SEND_ERROR:
         message = "La connexion avec le serveur " + host + " a été interrompue.";
+        break;
+    case CURLE_BAD_CONTENT_ENCODING:
+        message = "Réponse du serveur " + host + " illisible : les données compressées sont abîmées.";
         break;
     case CURLE_WEIRD_SERVER_REPLY:
         message = "Réponse illisible du serveur " + host + " : ce n'est pas une réponse HTTP.";

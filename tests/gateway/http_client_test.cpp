@@ -47,6 +47,7 @@ TEST_F(HttpClientTest, SendsTheClientHeadersAndNoCredentials)
     EXPECT_EQ(requests[0].query, "x=1");
     EXPECT_EQ(requests[0].header("Accept"), "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8");
     EXPECT_EQ(requests[0].header("User-Agent"), "Mozilla/3.0 (compatible; Indy Library)");
+    EXPECT_EQ(requests[0].header("Accept-Encoding"), "gzip, deflate"); // what both builds decode
     EXPECT_FALSE(requests[0].hasHeader("Authorization"));
     EXPECT_FALSE(requests[0].hasHeader("Content-Type"));
     EXPECT_FALSE(requests[0].hasHeader("Range"));
@@ -68,8 +69,10 @@ TEST_F(HttpClientTest, FollowsRedirectAndKeepsCookieForThisClientOnly)
         "/login": [{"status": 302, "headers": [["Location", "/suite"], ["Set-Cookie", "SID=abc; Path=/"]]}],
         "/suite": [{"body": "arrivé"}],
         "/other": [{"body": "x"}]})");
-    HttpClient first;
-    HttpClient second;
+    // The module's two clients: one pool of connections, each its own cookies.
+    gateway::ConnectionPool pool;
+    HttpClient first({}, &pool);
+    HttpClient second({}, &pool);
     EXPECT_EQ(first.Get(gateway.url("/login")), "arrivé");
     static_cast<void>(first.Get(gateway.url("/other")));
     static_cast<void>(second.Get(gateway.url("/other")));
@@ -79,6 +82,8 @@ TEST_F(HttpClientTest, FollowsRedirectAndKeepsCookieForThisClientOnly)
     EXPECT_EQ(requests[1].header("Cookie"), "SID=abc");
     EXPECT_EQ(requests[2].header("Cookie"), "SID=abc");
     EXPECT_FALSE(requests[3].hasHeader("Cookie"));
+    EXPECT_EQ(gateway.connections().opened, 1);
+    EXPECT_EQ(requests[3].connection, requests[0].connection);
 }
 
 TEST_F(HttpClientTest, DecodesBodiesAsTheirCharsetSays)
@@ -92,7 +97,8 @@ TEST_F(HttpClientTest, DecodesBodiesAsTheirCharsetSays)
         "/utf16": [{"body": "<a>12 €</a>", "encoding": "utf-16", "headers": [["Content-Type", "application/xml; charset=UTF-16"]]}],
         "/utf16be": [{"body": "<a>12 €</a>", "encoding": "utf-16-be", "headers": [["Content-Type", "text/xml; charset=utf-16be"]]}],
         "/declared": [{"body": "<?xml version='1.0' encoding='ISO-8859-15'?><a>12 €</a>", "encoding": "iso-8859-15"}],
-        "/unknown": [{"body": "chêne", "headers": [["Content-Type", "text/xml; charset=x-inconnu"]]}]})");
+        "/unknown": [{"body": "chêne", "headers": [["Content-Type", "text/xml; charset=x-inconnu"]]}],
+        "/gzip": [{"body": "Façade chêne", "gzip": true, "headers": [["Content-Type", "text/xml; charset=utf-8"]]}]})");
     HttpClient client;
     EXPECT_EQ(client.Get(gateway.url("/latin1")), "Façade €");
     EXPECT_EQ(client.Get(gateway.url("/bare")), "chêne");
@@ -103,6 +109,7 @@ TEST_F(HttpClientTest, DecodesBodiesAsTheirCharsetSays)
     EXPECT_EQ(client.Get(gateway.url("/utf16be")), "<a>12 €</a>");
     EXPECT_EQ(client.Get(gateway.url("/declared")), "<?xml version='1.0' encoding='ISO-8859-15'?><a>12 €</a>");
     EXPECT_EQ(client.Get(gateway.url("/unknown")), "chêne"); // read as before: UTF-8 when it is
+    EXPECT_EQ(client.Get(gateway.url("/gzip")), "Façade chêne");
 }
 
 struct StatusCase {
@@ -169,6 +176,13 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"ClosedWithoutReply", R"([{"close": true}])", "Le serveur 127.0.0.1 a fermé la connexion sans répondre."},
         FailureCase{"ResetByTheServer", R"([{"reset": true}])",
                     "Échec de la communication avec le serveur 127.0.0.1 : connexion interrompue par le serveur."},
+        // The limit counts the decoded bytes, as they arrive: 1.5 KB on the wire, 64 MiB inflated.
+        FailureCase{"InflatesPastTheLimit", R"([{"gzip_zeros": 67108864}])", "trop volumineuse (plus de 1 Mio)"},
+        FailureCase{"CorruptCompressedBody",
+                    R"([{"body": "pas du gzip", "headers": [["Content-Encoding", "gzip"]]}])",
+                    "Réponse du serveur 127.0.0.1 illisible : les données compressées sont abîmées."},
+        FailureCase{"EncodingNotOffered", R"([{"body": "x", "headers": [["Content-Encoding", "br"]]}])",
+                    "Réponse du serveur 127.0.0.1 illisible : compression « br » non demandée."},
         FailureCase{"HeaderOver100KB", R"([{"body": "x", "headers": [["X-Long", ")" + std::string(150'000, 'a') + R"("]]}])",
                     "Réponse du serveur 127.0.0.1 invalide : en-têtes trop longs."}),
     [](const testing::TestParamInfo<FailureCase> &param) { return std::string(param.param.name); });

@@ -40,10 +40,16 @@ TEST_F(ProxyTest, RequestReachesTheGatewayThroughTheProxyTunnel)
 {
     const TinyProxy proxy("agent", "Pr0xy-Mot.9", 0);
     gateway.script(R"({"/t": [{"body": "par le proxy"}]})");
-    HttpClient client;
+    // The module's two clients, as the click uses them: one tunnel for both.
+    gateway::ConnectionPool pool;
+    HttpClient client({}, &pool);
+    HttpClient other({}, &pool);
     useProxy(client, proxy.port(), "agent", "Pr0xy-Mot.9", true);
+    useProxy(other, proxy.port(), "agent", "Pr0xy-Mot.9", true);
     EXPECT_EQ(client.Get(gateway.url("/t")), "par le proxy");
-    ASSERT_EQ(gateway.requests().size(), 1U);
+    EXPECT_EQ(other.Get(gateway.url("/t")), "par le proxy");
+    ASSERT_EQ(gateway.requests().size(), 2U);
+    EXPECT_EQ(gateway.connections().opened, 1);
     // The proxy's credentials stay with the proxy: the gateway never sees them.
     EXPECT_FALSE(gateway.requests()[0].hasHeader("Proxy-Authorization"));
 }
