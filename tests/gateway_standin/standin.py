@@ -11,6 +11,7 @@ On start it prints one JSON line: {"port": ..., "control_port": ..., "http_port"
 
 import argparse
 import base64
+import gzip
 import html
 import http.server
 import json
@@ -86,6 +87,7 @@ class State:
         with self.lock:
             self.script = {}
             self.records = []
+            self.connections = []  # {"resumed": the TLS session was resumed} per connection
             self.sessions = {}
             self.projects = {}
             self.next_project = 1042
@@ -103,11 +105,16 @@ class GatewayHandler(http.server.BaseHTTPRequestHandler):
     server_version = "ValmoraStandin/1.0"
 
     def setup(self):
+        resumed = False
         if isinstance(self.request, ssl.SSLSocket):
             self.request.settimeout(30)
             self.request.do_handshake()
             self.request.settimeout(None)
-        super().setup()
+            resumed = self.request.session_reused
+        with self.state.lock:
+            self.state.connections.append({"resumed": resumed})
+            self.connection_number = len(self.state.connections)
+        super().setup()  # with --idle-timeout, an idle connection is closed after that long
 
     def log_message(self, fmt, *args):
         if self.server.verbose:
@@ -135,6 +142,7 @@ class GatewayHandler(http.server.BaseHTTPRequestHandler):
                 "path": parsed.path,
                 "query": parsed.query,
                 "headers": [[k, v] for k, v in self.headers.items()],
+                "connection": self.connection_number,
             })
         reply = self.state.next_reply(parsed.path)
         if reply is not None:
@@ -157,8 +165,14 @@ class GatewayHandler(http.server.BaseHTTPRequestHandler):
     # Replies -----------------------------------------------------------------------
 
     def send_body(self, status, content_type, body, headers=()):
+        # With --gzip the gateway compresses what a client accepts compressed, as web servers do.
+        compress = self.server.gzip and "gzip" in self.headers.get("Accept-Encoding", "")
+        if compress:
+            body = gzip.compress(body, 6)
         self.send_response(status)
         self.send_header("Content-Type", content_type)
+        if compress:
+            self.send_header("Content-Encoding", "gzip")
         for name, value in headers:
             self.send_header(name, value)
         self.send_header("Content-Length", str(len(body)))
@@ -183,6 +197,9 @@ class GatewayHandler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
             return
         time.sleep(reply.get("delay", 0))
+        if "gzip_zeros" in reply:
+            self.send_zeros_gzipped(reply["gzip_zeros"])
+            return
         if "body_b64" in reply:
             body = base64.b64decode(reply["body_b64"])
         elif "body_file" in reply:
@@ -190,7 +207,11 @@ class GatewayHandler(http.server.BaseHTTPRequestHandler):
                 body = f.read()
         else:
             body = reply.get("body", "").replace("@BASE@", self.state.base).encode(reply.get("encoding", "utf-8"))
+        if reply.get("gzip"):
+            body = gzip.compress(body)
         self.send_response(reply.get("status", 200), reply.get("reason"))
+        if reply.get("gzip"):
+            self.send_header("Content-Encoding", "gzip")
         for name, value in reply.get("headers", []):
             self.send_header(name, value.replace("@BASE@", self.state.base))
         if "stream" in reply:
@@ -216,6 +237,27 @@ class GatewayHandler(http.server.BaseHTTPRequestHandler):
                     time.sleep(every)
                 self.wfile.write(body[start:start + size])
                 self.wfile.flush()
+        except OSError:
+            pass
+        self.close_connection = True
+
+    def send_zeros_gzipped(self, size):
+        """A small gzip body that inflates to `size` zero bytes, for clients' limits."""
+        self.send_response(200)
+        self.send_header("Content-Type", "application/json")
+        self.send_header("Content-Encoding", "gzip")
+        self.send_header("Transfer-Encoding", "chunked")
+        self.end_headers()
+        packer = zlib.compressobj(9, zlib.DEFLATED, 31)
+        block = bytes(1 << 20)
+        try:
+            while size > 0:
+                part = packer.compress(block[:min(size, len(block))])
+                size -= min(size, len(block))
+                if part:
+                    self.wfile.write(b"%x\r\n%s\r\n" % (len(part), part))
+            part = packer.flush()
+            self.wfile.write(b"%x\r\n%s\r\n0\r\n\r\n" % (len(part), part))
         except OSError:
             pass
         self.close_connection = True
@@ -344,6 +386,9 @@ class ControlHandler(http.server.BaseHTTPRequestHandler):
         if self.path == "/requests":
             with state.lock:
                 self.reply(list(state.records))
+        elif self.path == "/connections":
+            with state.lock:
+                self.reply(list(state.connections))
         else:
             self.send_error(404)
 
@@ -355,6 +400,7 @@ class ControlHandler(http.server.BaseHTTPRequestHandler):
             with state.lock:
                 state.script = {path: list(replies) for path, replies in payload.get("routes", {}).items()}
                 state.records = []
+                state.connections = []
             self.reply({"ok": True})
         elif self.path == "/reset":
             state.reset()
@@ -384,8 +430,12 @@ def main():
                         help="also serve the configurator page over plain HTTP, for a real browser")
     parser.add_argument("--watch-stdin", action="store_true",
                         help="exit when standard input closes (the parent test has ended)")
+    parser.add_argument("--gzip", action="store_true", help="compress replies for clients that accept gzip")
+    parser.add_argument("--idle-timeout", type=float, default=None,
+                        help="close a connection idle for this many seconds, as web servers do")
     parser.add_argument("--verbose", action="store_true")
     args = parser.parse_args()
+    GatewayHandler.timeout = args.idle_timeout
     if args.watch_stdin:
         threading.Thread(target=lambda: (sys.stdin.read(), os._exit(0)), daemon=True).start()
 
@@ -410,6 +460,7 @@ def main():
         if server is not None:
             server.state = state
             server.verbose = args.verbose
+            server.gzip = args.gzip
             threading.Thread(target=server.serve_forever, daemon=True).start()
 
     print(json.dumps({"port": port, "control_port": control.server_address[1],

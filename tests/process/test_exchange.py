@@ -169,9 +169,15 @@ class ExchangeTest(WholeProcessTestCase):
         self.assertEqual(rows, source)
         self.assertEqual(sorted(os.listdir(self.dir)), ["P-1042.bmp", "config.ini", "retour.xml"])
 
-        paths = [r["path"] for r in self.gateway.requests()]
+        requests = self.gateway.requests()
+        paths = [r["path"] for r in requests]
         self.assertEqual(paths, ["/index.php/Services/jeton", "/configurateur", "/chiffrer", "/recuperation",
                                  "/index.php/Services/recuperation_valmora"])
+        # The click: both requests on one connection, each client with its own cookies.
+        document, quote = requests[3], requests[4]
+        self.assertEqual(document["connection"], quote["connection"])
+        self.assertIn("VALMORA_SESSION=", dict(document["headers"]).get("Cookie", ""))
+        self.assertNotIn("Cookie", dict(quote["headers"]))
         events = self.check_support_log(EXCHANGE_EVENTS)
         self.assertIn("mdp=****", events[2])
         self.assertIn("fichier écrit : %s (%d octets)" % (host_path(picture), os.path.getsize(picture)), events)

@@ -99,7 +99,8 @@ class Row:
 
     def __init__(self, name, phase, fragment, stays_open=True, routes=None, host_ip="127.0.0.1",
                  config=None, proxy=None, result="file", short_timeouts=False, succeeds=False,
-                 password=PASSWORD, version="1", picture=None, result_has=(), hold=None, new_files=()):
+                 password=PASSWORD, version="1", picture=None, result_has=(), hold=None, new_files=(),
+                 max_memory_mb=None):
         self.name = name
         self.phase = phase
         self.fragment = fragment
@@ -117,6 +118,7 @@ class Row:
         self.result_has = result_has  # ... and bytes its result file holds
         self.hold = hold  # (file in the result folder, seconds): held by another program (Windows)
         self.new_files = new_files  # files a failing row may leave in the result folder
+        self.max_memory_mb = max_memory_mb  # the module's peak resident memory once the message is shown
 
 
 def config_text(version="1", password=PASSWORD):
@@ -254,6 +256,15 @@ ROWS = [
         routes=retrieval({"status": 500})),
     Row("quote reply over its cap, streamed", "retrieval", "trop volumineuse (plus de 256 Mio)",
         routes=retrieval({"stream": (256 << 20) + 65536})),
+    # Compressed quotes: the limit counts the decoded bytes as they arrive, memory stays bounded.
+    Row("quote inflating to 2 GB", "retrieval", "trop volumineuse (plus de 256 Mio)",
+        routes=retrieval({"gzip_zeros": 2 << 30}), max_memory_mb=400),
+    Row("quote with a corrupt compressed body", "retrieval",
+        "Réponse du serveur {host} illisible : les données compressées sont abîmées.",
+        routes=retrieval({"body": "pas du gzip", "headers": [["Content-Encoding", "gzip"]]})),
+    Row("quote in an encoding that was not offered", "retrieval",
+        "Réponse du serveur {host} illisible : compression « br » non demandée.",
+        routes=retrieval({"body": "x", "headers": [["Content-Encoding", "br"]]})),
     Row("label of 50 MB", "retrieval", "la valeur libelle dépasse 64 Kio.",
         routes=retrieval(quote('{"libelle": "%s"}' % ("x" * (50 << 20))))),
     Row("quote stalls", "retrieval", "ne répond plus : aucune donnée reçue depuis 2 s",
@@ -463,6 +474,8 @@ class FailureTable(unittest.TestCase):
             return "fermé (devis écrit)"
         if row.fragment is not None:
             wait_for_text(log_path, "Module_Valmora: ", timeout=40)
+            if row.max_memory_mb is not None:
+                self.assertLess(peak_memory_mb(proc.pid), row.max_memory_mb)
             self.dismiss_message()
         if not row.stays_open:
             self.assertEqual(wait_exit(proc, timeout=15)[0], 0)
@@ -542,6 +555,15 @@ class FailureTable(unittest.TestCase):
                                    stderr=subprocess.DEVNULL)
         wait_port(port)
         return process
+
+
+def peak_memory_mb(pid):
+    """The peak resident memory of a running process (under Wine: the Windows program's)."""
+    with open("/proc/%d/status" % pid) as f:
+        for line in f:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1]) / 1024
+    raise AssertionError("no VmHWM for %d" % pid)
 
 
 def snapshot(folder):

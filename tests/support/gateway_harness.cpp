@@ -224,7 +224,20 @@ std::vector<RecordedRequest> StandinGateway::requests() const
             r.headers.emplace_back(std::string(std::string_view(header.at(0))),
                                    std::string(std::string_view(header.at(1))));
         }
+        r.connection = static_cast<int>(std::int64_t(record["connection"]));
         result.push_back(std::move(r));
+    }
+    return result;
+}
+
+StandinGateway::Connections StandinGateway::connections() const
+{
+    const std::string text = control("GET", "/connections");
+    simdjson::dom::parser parser;
+    Connections result;
+    for (simdjson::dom::element connection : parser.parse(text).get_array()) {
+        ++result.opened;
+        result.fullHandshakes += bool(connection["resumed"]) ? 0 : 1;
     }
     return result;
 }

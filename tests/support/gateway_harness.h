@@ -16,6 +16,7 @@ struct RecordedRequest {
     std::string path;
     std::string query;
     std::vector<std::pair<std::string, std::string>> headers;
+    int connection = 0; // which of the stand-in's connections it came on, from 1
 
     // The value of a header (name without regard to case), empty when absent.
     [[nodiscard]] std::string header(const std::string &name) const;
@@ -47,6 +48,13 @@ public:
     // Replaces the replies of some paths: {"/path": [{reply}, ...], ...} as JSON text.
     void script(const std::string &routesJson) const;
     [[nodiscard]] std::vector<RecordedRequest> requests() const;
+    // The connections opened since the last script, and how many of them made a full
+    // TLS handshake (not a resumed session).
+    struct Connections {
+        int opened = 0;
+        int fullHandshakes = 0;
+    };
+    [[nodiscard]] Connections connections() const;
 
 private:
     [[nodiscard]] std::string control(const std::string &method, const std::string &path,
