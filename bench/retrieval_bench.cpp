@@ -4,7 +4,8 @@
 // (simdjson, the base64 decoder, libpng or libjpeg-turbo, a plain BMP write).
 //
 //   retrieval_bench --runs 7 [--sizes small|large|all] [--json out.json]
-//   retrieval_bench --write-reply large-png out.json   (the reply alone, for other benches)
+//   retrieval_bench --write-reply large-png out.json   (the reply alone, for other benches;
+//                   photo-jpeg: a product photo of about 1 MB, for the wire)
 //   retrieval_bench --write-reply largest-png|largest-png16a|largest-pjpeg out.json
 //                   (about 99 megapixels, just under the module's limit: the memory bench)
 //   retrieval_bench --runs 7 --reply reply.json png|jpeg NAME [--json out.json]
@@ -398,7 +399,10 @@ int main(int argc, char *argv[])
                 std::ofstream(path, std::ios::binary) << quoteReply(base64(largestPicture(which)));
                 return 0;
             }
-            const QImage image = which.rfind("large", 0) == 0 ? photoLike(4000, 3000) : photoLike(1200, 800);
+            // "photo-jpeg": a product photo of about 1 MB, as a shop's line carries it.
+            const QImage image = which == "photo-jpeg"            ? photoLike(2500, 1875)
+                                : which.rfind("large", 0) == 0 ? photoLike(4000, 3000)
+                                                               : photoLike(1200, 800);
             const char *format = which.find("jpeg") != std::string::npos ? "jpeg" : "png";
             std::ofstream(path, std::ios::binary) << quoteReply(base64(encodePicture(image, format)));
             return 0;
@@ -406,7 +410,7 @@ int main(int argc, char *argv[])
 #endif
         else {
             std::fprintf(stderr, "usage: retrieval_bench [--runs N] [--sizes small|large|all] [--json out]\n"
-                                 "       retrieval_bench --write-reply small-png|small-jpeg|large-png|large-jpeg out\n"
+                                 "       retrieval_bench --write-reply small-png|small-jpeg|large-png|large-jpeg|photo-jpeg out\n"
                                  "       retrieval_bench --write-reply largest-png|largest-png16a|largest-pjpeg out\n"
                                  "       retrieval_bench --reply reply.json png|jpeg NAME [--runs N] [--json out]\n");
             return 2;

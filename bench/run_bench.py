@@ -14,6 +14,12 @@
   largest        peak resident memory of the whole exchange with the largest pictures the
                  module takes (about 99 megapixels: 8-bit RGB PNG, 16-bit RGBA PNG,
                  progressive JPEG), beside the size of their reply
+  wire           click -> result file on a shop's line (100 ms round trip, 20 Mbit/s,
+                 bench/line_relay.py) and on a line of no length, in front of a gateway
+                 that offers gzip and closes idle connections after 5 s, with a 1 MB photo
+                 in the quote; beside curl with one connection and the floor (both requests
+                 on a connection opened before); connections, full TLS handshakes and the
+                 quote's bytes on the wire per click. Linux, and the Windows build under Wine
 
 The start-up and whole-process parts run the shipped executable in a private network
 namespace where the gateway host maps to the stand-in (as the whole-process tests do).
@@ -32,8 +38,10 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "process"))
-from private_gateway import PrivateGateway, enter_private_namespace, new_workdir  # noqa: E402
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from private_gateway import STANDIN, PrivateGateway, enter_private_namespace, new_workdir  # noqa: E402
 from xsession import SkipTest, XDisplay  # noqa: E402
+from line_relay import LineRelay  # noqa: E402
 
 RECUPERER = (22 + 62, 158 + 25)
 CONFIG = ("[General]\r\nVersion=1\r\nConfigurateur=vestiora\r\n[Utilisateur]\r\n"
@@ -244,8 +252,170 @@ def largest_pictures(build, gateway, x):
     return results
 
 
+LINE_RTT, LINE_RATE = 0.1, 20e6
+IDLE_CLOSE = 5.0  # the gateway closes a connection idle this long
+
+
+class WireGateway:
+    """A second stand-in that offers gzip and closes idle connections, behind two relays:
+    the line and a line of no length."""
+
+    def __init__(self, gateway):
+        self.gateway = gateway
+        certs = gateway.certs
+        self.proc = subprocess.Popen(
+            [sys.executable, STANDIN, "--cert", os.path.join(certs, "gateway.pem"), "--key",
+             os.path.join(certs, "gateway.key"), "--host", "127.0.0.2", "--port", "443", "--public-host",
+             gateway.host, "--gzip", "--idle-timeout", str(IDLE_CLOSE), "--watch-stdin"],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        self.control_port = json.loads(self.proc.stdout.readline())["control_port"]
+        self.relays = {"line": LineRelay(("127.0.0.3", 443), ("127.0.0.2", 443), LINE_RTT, LINE_RATE),
+                       "none": LineRelay(("127.0.0.4", 443), ("127.0.0.2", 443), 0, 0)}
+        self.addresses = {"line": "127.0.0.3", "none": "127.0.0.4"}
+
+    def use(self, line):
+        self.gateway.map_host(self.addresses[line])
+        return self.relays[line]
+
+    def control(self, method, path, payload=None):
+        import urllib.request
+        data = None if payload is None else json.dumps(payload).encode()
+        request = urllib.request.Request("http://127.0.0.1:%d%s" % (self.control_port, path), data=data,
+                                         method=method)
+        with urllib.request.urlopen(request, timeout=10) as reply:
+            return json.loads(reply.read())
+
+    def close(self):
+        for relay in self.relays.values():
+            relay.close()
+        self.proc.stdin.close()
+        self.proc.terminate()
+        self.proc.wait()
+        self.gateway.map_host("127.0.0.1")
+
+
+def wire_click(gateway, wire, x, command, result, reply, line):
+    """One click of the module on `line`; (ms, connections, full handshakes, quote bytes)."""
+    relay = wire.use(line)
+    wire.control("POST", "/reset", {})
+    wire.control("POST", "/script", {"routes": {
+        "/recuperation": [{"body": "<Configurateur><Jeton>T</Jeton><Passerelle>vestiora</Passerelle>"
+                                   "<Project>P-1042</Project></Configurateur>",
+                           "encoding": "utf-8"}],
+        "/index.php/Services/recuperation_valmora": [{"body_file": reply}]}})
+    if os.path.exists(result):
+        os.remove(result)
+    gateway.reset()  # its browser log
+    proc = subprocess.Popen(command, env=x.env(gateway.env()), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        window = x.wait_window("^Veltrano - Configurateur vestiora$", timeout=30)
+        gateway.wait_browser(1, timeout=30)
+        # The user spends minutes in the configurator: the log-in's connection is gone.
+        time.sleep(IDLE_CLOSE + 1.0)
+        connections_before = len(wire.control("GET", "/connections"))
+        wx, wy, _, _ = x.geometry(window)
+        x.xdotool("mousemove", str(wx + RECUPERER[0]), str(wy + RECUPERER[1]))
+        time.sleep(0.05)
+        clicked = time.monotonic()  # before the click: on no line the module may end first
+        x.xdotool("click", "1")
+        while not os.path.exists(result) and time.monotonic() - clicked < 60:
+            time.sleep(0.001)
+        elapsed = (time.monotonic() - clicked) * 1000
+        if not os.path.exists(result):
+            raise RuntimeError("no result file on the %s line" % line)
+        proc.wait(timeout=30)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+    opened = wire.control("GET", "/connections")[connections_before:]
+    quote = [r for r in wire.control("GET", "/requests") if r["path"].endswith("recuperation_valmora")]
+    versions = sorted({c["tls"] for c in opened if c["tls"]})
+    return elapsed, len(opened), sum(1 for c in opened if not c["resumed"]), quote[-1].get("sent", 0), versions
+
+
+def curl_click(gateway, reply_url, document_url, warm):
+    """curl with one connection for both addresses (after a warm-up request on the same
+    connection when `warm`: the floor); the two requests' time in ms."""
+    urls = ([document_url] if warm else []) + [document_url, reply_url]
+    out = subprocess.run(["curl", "-s", "--compressed", "--cacert", os.path.join(gateway.certs, "ca.pem"),
+                          "-w", "%{time_total}\n", *sum((["-o", os.devnull, url] for url in urls), [])],
+                         capture_output=True, text=True, check=True).stdout.split()
+    times = [float(t) * 1000 for t in out]
+    return sum(times[1:] if warm else times)
+
+
+def wire(build, gateway, x, runs, windows_build=None):
+    """The wire rows; `windows_build`: the Windows executable's too, under Wine."""
+    work = tempfile.mkdtemp(prefix="valmora_bench_")
+    reply = os.path.join(work, "reply.json")
+    subprocess.run([os.path.join(build, "bench", "retrieval_bench"), "--write-reply", "photo-jpeg", reply],
+                   check=True, env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
+    result = os.path.join(work, "retour.xml")
+    builds = {"Linux": [os.path.join(build, "src", "Module_Valmora"), result, write_config(work)]}
+    if windows_build:
+        builds["Windows build under Wine"] = [WINE, os.path.join(windows_build, "src", "Module_Valmora.exe"),
+                                              result, write_config(work)]
+    wire_gateway = WireGateway(gateway)
+    rows = []
+    try:
+        base = "https://%s" % gateway.host
+        document_url = base + "/recuperation"
+        quote_url = base + "/index.php/Services/recuperation_valmora?projet=P-1042"
+        for name, command in builds.items():
+            module = {"line": [], "none": []}
+            counts = []
+            for _ in range(runs):
+                for line in ("line", "none"):
+                    elapsed, opened, full, sent, versions = wire_click(gateway, wire_gateway, x, command, result,
+                                                                       reply, line)
+                    module[line].append(elapsed)
+                    if line == "line":
+                        counts.append((opened, full, sent, versions))
+            rows.append((name, module, counts))
+        curl = {"line": [], "none": []}
+        floor = {"line": [], "none": []}
+        for _ in range(runs):
+            for line in ("line", "none"):
+                wire_gateway.use(line)
+                wire_gateway.control("POST", "/script", {"routes": {
+                    "/index.php/Services/recuperation_valmora": [{"body_file": reply}]}})
+                curl[line].append(curl_click(gateway, quote_url, document_url, warm=False))
+                floor[line].append(curl_click(gateway, quote_url, document_url, warm=True))
+        reply_bytes = os.path.getsize(reply)
+    finally:
+        wire_gateway.close()
+        shutil.rmtree(work, ignore_errors=True)
+    return rows, curl, floor, reply_bytes
+
+
+def wire_lines(wire_results):
+    rows, curl, floor, _ = wire_results
+    med = statistics.median
+    lines = []
+    curl_cost = med(curl["line"]) - med(curl["none"])
+    floor_cost = med(floor["line"]) - med(floor["none"])
+    for name, module, counts in rows:
+        cost = med(module["line"]) - med(module["none"])
+        opened = med([c[0] for c in counts])
+        full = med([c[1] for c in counts])
+        quote_ratio = med([c[2] for c in counts]) / wire_results[3] if wire_results[3] else 0
+        lines.append("| Wire, %s: click → result file on the line (100 ms, 20 Mbit/s) | %s | %s (curl, one connection) "
+                     "| **%s** | |" % (name, cell(module["line"]), cell(curl["line"]),
+                                        ratio(module["line"], curl["line"])))
+        lines.append("| &nbsp;&nbsp;on a line of no length | %s | %s | | |" % (cell(module["none"]), cell(curl["none"])))
+        lines.append("| &nbsp;&nbsp;what the line costs the click | %.0f ms | %.0f ms (curl); floor %.0f ms | "
+                     "%.2f× | ≤ 1× curl |" % (cost, curl_cost, floor_cost, cost / curl_cost if curl_cost else 0))
+        versions = ", ".join(sorted({v for c in counts for v in c[3]}))
+        lines.append("| &nbsp;&nbsp;per click: connections, full TLS handshakes, quote bytes on the wire | "
+                     "%.0f, %.0f (%s), %.2f× its size | — | — | 1, 1, ≤ 0.8× |" % (opened, full, versions, quote_ratio))
+    lines.append("| Wire floor: both requests on a connection opened before the click | %s | %s (no length) | | |"
+                 % (cell(floor["line"]), cell(floor["none"])))
+    return lines
+
+
 def print_table(startup_results, retrieval_results, process_results, runs, idle_results=None,
-                largest_results=None, windows_rows=()):
+                largest_results=None, windows_rows=(), wire_results=None):
     lines = ["| Measure | Module | Floor | Ratio | Target |", "|---|---|---|---|---|"]
     if startup_results:
         painted, token, floor, text_floor = startup_results
@@ -279,6 +449,8 @@ def print_table(startup_results, retrieval_results, process_results, runs, idle_
     if idle_results:
         lines.append("| CPU while the token request stalls, over 10 s | %s | — | — | < 2 %% |" % cell(idle_results, "%"))
     lines.extend(windows_rows)
+    if wire_results:
+        lines.extend(wire_lines(wire_results))
     for name, reply_mb, peak_mb in largest_results or ():
         lines.append("| Whole process, 11500×8600 %s (reply %.0f MB): peak resident memory | %.1f MB | — | "
                      "reply + %.0f MB | ≤ reply + 350 MB |" % (name, reply_mb, peak_mb, peak_mb - reply_mb))
@@ -293,8 +465,9 @@ def main():
     parser.add_argument("--gateway-host", default="passerelle.valmora.fr", help="the host built into the module")
     parser.add_argument("--smoke", action="store_true", help="one run of the small pictures only")
     parser.add_argument("--windows", help="the Windows build's folder (build-windows), for the windows part")
-    parser.add_argument("--parts", default="startup,retrieval,process,idle,windows,largest",
-                        help="which measures, comma-separated: startup, retrieval, process, idle, windows, largest")
+    parser.add_argument("--parts", default="startup,retrieval,process,idle,windows,largest,wire",
+                        help="which measures, comma-separated: startup, retrieval, process, idle, windows, "
+                             "largest, wire")
     args = parser.parse_args()
     runs = 1 if args.smoke else args.runs
     # The module writes its support log as it would for a user, but not into this user's.
@@ -314,7 +487,7 @@ def main():
     if "retrieval" in parts:
         print("retrieval (in-process)...", file=sys.stderr)
         retrieval_results = retrieval(args.build, runs, "small" if args.smoke else "all")
-    startup_results = process_results = idle_results = largest_results = None
+    startup_results = process_results = idle_results = largest_results = wire_results = None
     windows_rows = []
     if with_display:
         gateway = PrivateGateway(args.gateway_host, new_workdir())
@@ -335,10 +508,13 @@ def main():
                 if "largest" in parts:
                     print("largest pictures...", file=sys.stderr)
                     largest_results = largest_pictures(args.build, gateway, x)
+                if "wire" in parts:
+                    print("wire...", file=sys.stderr)
+                    wire_results = wire(args.build, gateway, x, runs, args.windows)
         finally:
             gateway.close()
     print_table(startup_results, retrieval_results, process_results, runs, idle_results, largest_results,
-                windows_rows)
+                windows_rows, wire_results)
 
 
 if __name__ == "__main__":

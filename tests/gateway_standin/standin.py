@@ -87,7 +87,7 @@ class State:
         with self.lock:
             self.script = {}
             self.records = []
-            self.connections = []  # {"resumed": the TLS session was resumed} per connection
+            self.connections = []  # {"resumed": the TLS session was resumed, "tls": its version}
             self.sessions = {}
             self.projects = {}
             self.next_project = 1042
@@ -105,14 +105,16 @@ class GatewayHandler(http.server.BaseHTTPRequestHandler):
     server_version = "ValmoraStandin/1.0"
 
     def setup(self):
-        resumed = False
+        # Headers and body go out as written, as a web server's do: no wait for an ACK.
+        self.request.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        resumed, version = False, None
         if isinstance(self.request, ssl.SSLSocket):
             self.request.settimeout(30)
             self.request.do_handshake()
             self.request.settimeout(None)
-            resumed = self.request.session_reused
+            resumed, version = self.request.session_reused, self.request.version()
         with self.state.lock:
-            self.state.connections.append({"resumed": resumed})
+            self.state.connections.append({"resumed": resumed, "tls": version})
             self.connection_number = len(self.state.connections)
         super().setup()  # with --idle-timeout, an idle connection is closed after that long
 
@@ -135,8 +137,10 @@ class GatewayHandler(http.server.BaseHTTPRequestHandler):
         length = int(self.headers.get("Content-Length") or 0)
         if length:
             self.rfile.read(length)
+        self.record = {}
         with self.state.lock:
-            self.state.records.append({
+            self.state.records.append(self.record)
+            self.record.update({
                 "time": time.time(),
                 "method": self.command,
                 "path": parsed.path,
@@ -164,11 +168,20 @@ class GatewayHandler(http.server.BaseHTTPRequestHandler):
 
     # Replies -----------------------------------------------------------------------
 
+    def note_sent(self, size):
+        """The body's bytes as they go on the wire, for the bench."""
+        with self.state.lock:
+            self.record["sent"] = size
+
+    def accepts_gzip(self):
+        """With --gzip the gateway compresses what a client accepts compressed, as web servers do."""
+        return self.server.gzip and "gzip" in self.headers.get("Accept-Encoding", "")
+
     def send_body(self, status, content_type, body, headers=()):
-        # With --gzip the gateway compresses what a client accepts compressed, as web servers do.
-        compress = self.server.gzip and "gzip" in self.headers.get("Accept-Encoding", "")
+        compress = self.accepts_gzip()
         if compress:
             body = gzip.compress(body, 6)
+        self.note_sent(len(body))
         self.send_response(status)
         self.send_header("Content-Type", content_type)
         if compress:
@@ -207,10 +220,12 @@ class GatewayHandler(http.server.BaseHTTPRequestHandler):
                 body = f.read()
         else:
             body = reply.get("body", "").replace("@BASE@", self.state.base).encode(reply.get("encoding", "utf-8"))
-        if reply.get("gzip"):
-            body = gzip.compress(body)
+        compress = reply.get("gzip") or (self.accepts_gzip() and "headers" not in reply)
+        if compress:
+            body = gzip.compress(body, 6)
+        self.note_sent(len(body))
         self.send_response(reply.get("status", 200), reply.get("reason"))
-        if reply.get("gzip"):
+        if compress:
             self.send_header("Content-Encoding", "gzip")
         for name, value in reply.get("headers", []):
             self.send_header(name, value.replace("@BASE@", self.state.base))
