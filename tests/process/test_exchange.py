@@ -20,7 +20,7 @@ sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "gateway_standin"))
 from private_gateway import (LAUNCHER, RedirectedLocalAppData, SupportLog, WholeProcessTestCase,  # noqa: E402
                              free_port, host_path, module_command, password_forms, start_whole_process_tests,
-                             wait_port)
+                             wait_port, wine_path)
 from xsession import wait_exit  # noqa: E402
 import standin  # noqa: E402
 
@@ -316,6 +316,63 @@ class ExchangeTest(WholeProcessTestCase):
         self.assertIn(b"<PrixTotal>310.00</PrixTotal>", data)
 
 
+    # The Windows Installer package, as shops' IT pushes it ------------------------------
+
+    INSTALLDIR = r"C:\Hote\Modules"
+
+    def msiexec(self, *args):
+        """msiexec under the launcher's Wine, silent; its exit code."""
+        return subprocess.run([*LAUNCHER, "msiexec", *args, "/qn"], capture_output=True).returncode
+
+    def installed(self, name=""):
+        return wine_path(self.INSTALLDIR + ("\\" + name if name else ""))
+
+    def package(self, version):
+        """The package of this build's files, as another version would carry them."""
+        stage = os.path.join(self.dir, "paquet-" + version)
+        shutil.copytree(ARGS.msi_stage, stage)
+        msi = os.path.join(self.dir, "Module_Valmora-%s-x64.msi" % version)
+        subprocess.run([os.path.join(HERE, "..", "..", "scripts", "make-msi"), stage, version, msi], check=True,
+                       env=dict(os.environ, SOURCE_DATE_EPOCH="1765000000"), capture_output=True)
+        return msi
+
+    def require_msi(self):
+        if not ARGS.msi:
+            self.skipTest("no package given (--msi)")
+        self.assertTrue(os.path.exists(ARGS.msi), ARGS.msi)
+        # Whatever happens, the prefix is left as found: nothing installed, no folder.
+        self.addCleanup(shutil.rmtree, self.installed(), True)
+        self.addCleanup(self.msiexec, "/x", host_path(ARGS.msi))
+
+    def test_msi_installs_silently_where_asked_runs_and_uninstalls_clean(self):
+        self.require_msi()
+        self.assertEqual(self.msiexec("/i", host_path(ARGS.msi), "INSTALLDIR=" + self.INSTALLDIR), 0)
+        self.assertEqual(sorted(os.listdir(self.installed())),
+                         ["LISEZMOI.txt", "Module_Valmora.exe", "Module_Valmora.ini.exemple"])
+        self.exe = self.installed("Module_Valmora.exe")
+        self.worked_example()
+        self.assertEqual(self.msiexec("/x", host_path(ARGS.msi)), 0)
+        self.assertFalse(os.path.exists(self.installed("Module_Valmora.exe")))
+        self.assertFalse(os.path.exists(self.installed()), "an uninstall leaves nothing of the package")
+
+    def test_msi_upgrade_keeps_the_shops_proxy_file(self):
+        self.require_msi()
+        previous = self.package("1.2.0")
+        self.addCleanup(self.msiexec, "/x", host_path(previous))
+        self.assertEqual(self.msiexec("/i", host_path(previous), "INSTALLDIR=" + self.INSTALLDIR), 0)
+        own = b"[Proxy]\r\n; pas de proxy ici pour l'instant\r\n"
+        with open(self.installed("Module_Valmora.ini"), "wb") as f:
+            f.write(own)
+        # The upgrade, as IT pushes it, without naming the folder again.
+        self.assertEqual(self.msiexec("/i", host_path(ARGS.msi)), 0)
+        with open(self.installed("Module_Valmora.ini"), "rb") as f:
+            self.assertEqual(f.read(), own)
+        with open(self.installed("Module_Valmora.exe"), "rb") as f, \
+                open(os.path.join(ARGS.msi_stage, "Module_Valmora.exe"), "rb") as g:
+            self.assertEqual(f.read(), g.read(), "the newer executable")
+        self.assertEqual(self.msiexec("/x", host_path(ARGS.msi)), 0)
+        self.assertEqual(os.listdir(self.installed()), ["Module_Valmora.ini"], "the shop's file stays")
+
     # The window while a request runs -----------------------------------------------
 
     def instruction_line(self, name):
@@ -386,6 +443,8 @@ def main():
     parser.add_argument("--screenshot-tool", required=True)
     parser.add_argument("--artifacts", required=True)
     parser.add_argument("--gateway-host", required=True)
+    parser.add_argument("--msi", help="the Windows Installer package, to install under Wine's msiexec")
+    parser.add_argument("--msi-stage", help="the files it holds, to make the previous version's package")
     ARGS, argv = start_whole_process_tests(parser)
     unittest.main(argv=argv)
 
