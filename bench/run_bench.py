@@ -254,6 +254,7 @@ def largest_pictures(build, gateway, x):
 
 LINE_RTT, LINE_RATE = 0.1, 20e6
 IDLE_CLOSE = 5.0  # the gateway closes a connection idle this long
+USER_REACHES_BUTTON = 0.5  # from the pointer coming in to the click
 
 
 class WireGateway:
@@ -310,12 +311,15 @@ def wire_click(gateway, wire, x, command, result, reply, line):
     try:
         window = x.wait_window("^Veltrano - Configurateur vestiora$", timeout=30)
         gateway.wait_browser(1, timeout=30)
-        # The user spends minutes in the configurator: the log-in's connection is gone.
+        # The user spends minutes in the configurator, elsewhere: the log-in's connection is gone.
+        x.xdotool("mousemove", "1", "1")
         time.sleep(IDLE_CLOSE + 1.0)
         connections_before = len(wire.control("GET", "/connections"))
+        # The user comes back to the window and reaches for the button: a module may get
+        # ready meanwhile, as the pointer comes in.
         wx, wy, _, _ = x.geometry(window)
         x.xdotool("mousemove", str(wx + RECUPERER[0]), str(wy + RECUPERER[1]))
-        time.sleep(0.05)
+        time.sleep(USER_REACHES_BUTTON)
         clicked = time.monotonic()  # before the click: on no line the module may end first
         x.xdotool("click", "1")
         while not os.path.exists(result) and time.monotonic() - clicked < 60:
@@ -331,7 +335,7 @@ def wire_click(gateway, wire, x, command, result, reply, line):
     opened = wire.control("GET", "/connections")[connections_before:]
     quote = [r for r in wire.control("GET", "/requests") if r["path"].endswith("recuperation_valmora")]
     versions = sorted({c["tls"] for c in opened if c["tls"]})
-    return elapsed, len(opened), sum(1 for c in opened if not c["resumed"]), quote[-1].get("sent", 0), versions
+    return elapsed, len(opened), sum(1 for c in opened if c["resumed"] is False), quote[-1].get("sent", 0), versions
 
 
 def curl_click(gateway, reply_url, document_url, warm):

@@ -172,7 +172,8 @@ std::string TFicheConfigurateurRecupDevis::fetch(form::Step step, gateway::HttpC
             try {
                 const gateway::RequestRecord &record = client.lastRequest();
                 fiche.note({form::requestEvent(form::stepName(step), record),
-                            {record.address.host, record.address.path, record.address.query, record.statusLine}});
+                            {record.address.host, record.address.path, record.address.query, record.statusLine,
+                             record.libraryWords}});
             } catch (...) {
                 // The log never changes the exchange.
             }
@@ -317,6 +318,19 @@ void TFicheConfigurateurRecupDevis::btnDevisRecupererClick()
         retrieve();
         view_.closeWindow();
     });
+}
+
+void TFicheConfigurateurRecupDevis::userReturned()
+{
+    if (!activated_ || running_ || !gateway::isWebAddress(UrlRecuperation))
+        return;
+    // Where the retrieval document's request will connect: the proxy, when there is one.
+    AppliquerProxy(IdHTTP1);
+    const host::ProxyParams &proxy = IdHTTP1.proxyParams();
+    if (!proxy.ProxyServer.empty())
+        Pool.warmUp(proxy.ProxyServer, proxy.ProxyPort > 0 ? proxy.ProxyPort : 1080); // libcurl's default port
+    else
+        Pool.warmUp(gateway::hostOf(UrlRecuperation), gateway::portOf(UrlRecuperation));
 }
 
 void TFicheConfigurateurRecupDevis::btnAnnulerRecuperationClick()

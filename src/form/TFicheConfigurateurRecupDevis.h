@@ -51,6 +51,10 @@ public:
     void FormActivate();
     void btnDevisRecupererClick();
     void btnAnnulerRecuperationClick();
+    // The user came back to the window (it was activated, or the pointer came in): the
+    // click may be near, so the connection its first request needs is opened now. Nothing
+    // is sent before the click. Cheap enough to call on every pointer move.
+    void userReturned();
     // The close box: true when the window may close now. During a request it cancels the
     // request instead, and the window closes once the request has stopped.
     [[nodiscard]] bool closeRequested();

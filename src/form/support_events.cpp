@@ -58,6 +58,8 @@ std::string requestEvent(std::string_view step, const gateway::RequestRecord &re
         line += ", limite atteinte : " + record.limit;
     if (record.cancelled)
         line += ", annulée";
+    if (!record.libraryWords.empty())
+        line += ", détail : " + record.libraryWords;
     return line;
 }
 

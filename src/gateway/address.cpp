@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
 
 namespace gateway {
@@ -13,13 +14,13 @@ struct UrlDeleter {
 };
 
 // One part of an address, or nothing when the address does not parse or lacks it.
-std::string urlPart(const std::string &url, CURLUPart part)
+std::string urlPart(const std::string &url, CURLUPart part, unsigned flags = 0)
 {
     std::unique_ptr<CURLU, UrlDeleter> handle(curl_url());
     if (!handle || curl_url_set(handle.get(), CURLUPART_URL, url.c_str(), CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK)
         return {};
     char *value = nullptr;
-    if (curl_url_get(handle.get(), part, &value, 0) != CURLUE_OK || value == nullptr)
+    if (curl_url_get(handle.get(), part, &value, flags) != CURLUE_OK || value == nullptr)
         return {};
     std::string result(value);
     curl_free(value);
@@ -45,6 +46,12 @@ bool isWellFormedAddress(const std::string &url)
 std::string hostOf(const std::string &url)
 {
     return urlPart(url, CURLUPART_HOST);
+}
+
+long portOf(const std::string &url)
+{
+    const std::string port = urlPart(url, CURLUPART_PORT, CURLU_DEFAULT_PORT);
+    return port.empty() ? 0 : std::strtol(port.c_str(), nullptr, 10);
 }
 
 AddressParts partsOf(const std::string &url)

@@ -13,6 +13,10 @@ namespace gateway {
 // The host named by an address, or an empty text when it names none.
 [[nodiscard]] std::string hostOf(const std::string &url);
 
+// The port an address reaches: the one it names, else its scheme's (443 for https); 0
+// when it does not parse.
+[[nodiscard]] long portOf(const std::string &url);
+
 // An address's host (with its port when the address names one), path and query, each
 // empty when the address lacks it or does not parse.
 struct AddressParts {

@@ -132,8 +132,14 @@ void HttpClient::applyConstantOptions()
     setOption(CURLOPT_MAXREDIRS, kMaxRedirects);
     setOption(CURLOPT_UNRESTRICTED_AUTH, 0L);
     setOption(CURLOPT_COOKIEFILE, ""); // in-memory cookie engine, this client's own
-    if (pool_ != nullptr)
+    if (pool_ != nullptr) {
         setOption(CURLOPT_SHARE, pool_->handle());
+        // A connection the pool opened ahead of the request, when it goes where libcurl goes.
+        setOption(CURLOPT_OPENSOCKETFUNCTION, &HttpClient::onOpenSocket);
+        setOption(CURLOPT_OPENSOCKETDATA, static_cast<void *>(this));
+        setOption(CURLOPT_SOCKOPTFUNCTION, &HttpClient::onSocketReady);
+        setOption(CURLOPT_SOCKOPTDATA, static_cast<void *>(this));
+    }
     // What both builds' libcurl decode; libcurl hands the body over decoded.
     setOption(CURLOPT_ACCEPT_ENCODING, kOfferedEncodings);
     setOption(CURLOPT_USERAGENT, kUserAgent);
@@ -274,6 +280,8 @@ void HttpClient::closeRecord(CURLcode code)
     record_.duration = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started_);
     record_.limit = firedLimit(code);
     record_.cancelled = stop_ == Stop::Cancelled;
+    if (code != CURLE_OK && stop_ == Stop::None)
+        record_.libraryWords = errorBuffer_[0] != '\0' ? std::string(errorBuffer_.data()) : curl_easy_strerror(code);
 }
 
 std::string HttpClient::Get(const std::string &url, TransferState *state)
@@ -300,7 +308,14 @@ std::string HttpClient::Get(const std::string &url, TransferState *state)
         state_->received = 0;
         state_->expected = 0;
     }
-    const CURLcode code = perform();
+    requestUsedWarm_ = false;
+    CURLcode code = perform();
+    // A warm connection the server closed just before it was used: nothing was sent on
+    // it, so the request starts again on a connection of its own, and nobody sees it.
+    if (requestUsedWarm_ && !requestSent_ && code != CURLE_OK && stop_ == Stop::None && !callbackError_) {
+        resetReply();
+        code = perform();
+    }
     state_ = nullptr;
     closeRecord(code);
     char *effective = nullptr;
@@ -353,6 +368,31 @@ int HttpClient::onProgress(void *self, curl_off_t downloadTotal, curl_off_t down
     if (client->stop_ == Stop::None)
         client->stop_ = client->stopReason(now);
     return client->stop_ == Stop::None ? 0 : 1;
+}
+
+curl_socket_t HttpClient::onOpenSocket(void *self, curlsocktype purpose, curl_sockaddr *address)
+{
+    auto *client = static_cast<HttpClient *>(self);
+    client->socketWasWarm_ = false;
+    if (purpose == CURLSOCKTYPE_IPCXN && client->pool_ != nullptr) {
+        const std::atomic<bool> *cancel = client->state_ != nullptr ? &client->state_->cancel : nullptr;
+        const platform::SocketHandle warm = client->pool_->takeWarm(&address->addr, address->addrlen, cancel);
+        if (warm != platform::kNoSocket) {
+            client->socketWasWarm_ = true;
+            client->requestUsedWarm_ = true;
+            return static_cast<curl_socket_t>(warm);
+        }
+    }
+#ifdef _WIN32
+    return ::socket(address->family, address->socktype, address->protocol);
+#else
+    return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+#endif
+}
+
+int HttpClient::onSocketReady(void *self, curl_socket_t, curlsocktype)
+{
+    return static_cast<HttpClient *>(self)->socketWasWarm_ ? CURL_SOCKOPT_ALREADY_CONNECTED : CURL_SOCKOPT_OK;
 }
 
 int HttpClient::onRequestReady(void *self, char *, char *, int, int)

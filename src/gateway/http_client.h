@@ -46,6 +46,7 @@ struct RequestRecord {
     std::chrono::milliseconds duration{0};
     std::string limit;        // the limit that stopped it, in the user's words; empty when none did
     bool cancelled = false;
+    std::string libraryWords; // libcurl's own account of a failure, for support
 };
 
 // Thrown by HttpClient::Get when its TransferState asked it to stop.
@@ -112,6 +113,8 @@ private:
     static std::size_t onHeader(char *data, std::size_t size, std::size_t count, void *self);
     static int onProgress(void *self, curl_off_t downloadTotal, curl_off_t downloadNow, curl_off_t, curl_off_t);
     static int onRequestReady(void *self, char *, char *, int, int);
+    static curl_socket_t onOpenSocket(void *self, curlsocktype purpose, curl_sockaddr *address);
+    static int onSocketReady(void *self, curl_socket_t, curlsocktype);
 
     HttpLimits limits_;
     ConnectionPool *pool_;
@@ -139,6 +142,8 @@ private:
     bool requestSent_ = false;
     curl_off_t lastReceived_ = 0;
     Stop stop_ = Stop::None;
+    bool socketWasWarm_ = false;  // the socket libcurl was just given came from the pool, connected
+    bool requestUsedWarm_ = false; // the request went over the pool's warm connection
     RequestRecord record_;
 };
 

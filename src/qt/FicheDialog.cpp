@@ -72,6 +72,14 @@ void FicheDialog::placeLabels()
     ui->lblVersion->move(right - ui->lblVersion->width() + 1, ui->lblVersion->y());
 }
 
+bool FicheDialog::event(QEvent *event)
+{
+    // Back from the browser, or the pointer on its way to a button.
+    if (event->type() == QEvent::WindowActivate || event->type() == QEvent::Enter)
+        fiche_->userReturned();
+    return QDialog::event(event);
+}
+
 void FicheDialog::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);

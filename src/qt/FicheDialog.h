@@ -34,6 +34,7 @@ public:
     void runInBackground(const std::function<void()> &work, const std::function<void()> &tick) override;
 
 protected:
+    bool event(QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;

@@ -295,6 +295,10 @@ LRESULT FicheWindow::handleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARA
     case WM_NCDESTROY:
         OnNcDestroy(hwnd);
         break; // the default handling ends the window
+    case WM_ACTIVATE:
+        if (LOWORD(wParam) != WA_INACTIVE)
+            fiche_->userReturned(); // back from the browser
+        break;
     case WM_DPICHANGED:
         OnDpiChanged(hwnd, HIWORD(wParam), reinterpret_cast<const RECT *>(lParam));
         return 0;
@@ -542,6 +546,8 @@ void FicheWindow::OnDrawItem(HWND, const DRAWITEMSTRUCT *item)
 
 BOOL FicheWindow::OnSetCursor(HWND hwnd, HWND cursorWindow, UINT hitTest, UINT mouseMessage)
 {
+    if (hitTest == HTCLIENT && mouseMessage == WM_MOUSEMOVE)
+        fiche_->userReturned(); // the pointer is over the window, on its way to a button perhaps
     if (busy_ && hitTest == HTCLIENT) {
         // "Annuler" stays a pointer while the rest of the window waits.
         SetCursor(LoadCursorW(nullptr, cursorWindow == btnAnnulerRecuperation_ ? IDC_ARROW : IDC_WAIT));

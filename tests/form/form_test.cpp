@@ -329,6 +329,51 @@ TEST_F(FormTest, RetrievalFetchesWithTheRightClientsThenWritesAndCloses)
     EXPECT_FALSE(requests[3].hasHeader("Cookie")); // the quote's own client
 }
 
+struct WarmCase {
+    const char *name;
+    bool gatewayClosesIt; // before the click
+};
+void PrintTo(const WarmCase &c, std::ostream *out) { *out << c.name; }
+
+class FormWarmConnectionTest : public FormTest, public testing::WithParamInterface<WarmCase> {};
+
+// The user comes back to the window: the connection the click needs is opened, nothing is
+// sent on it; the click takes it, or, if the gateway closed it meanwhile, a fresh one
+// without a word.
+TEST_P(FormWarmConnectionTest, TheClickTakesTheConnectionOpenedWhenTheUserCameBack)
+{
+    // It lets a silent connection go after 1 s, and closes the log-in's, as one does
+    // after minutes in the configurator.
+    const test_support::StandinGateway quick("gateway", false, 1.0);
+    quick.script(R"({
+        "/index.php/Services/jeton": [{"body": "<Configurateur><Jeton>T</Jeton><UrlConnexion>@BASE@/configurateur</UrlConnexion><UrlRecuperation>@BASE@/recuperation</UrlRecuperation></Configurateur>",
+                                       "headers": [["Connection", "close"]]}],
+        "/recuperation": [{"body": "<Configurateur><Project>P-1</Project></Configurateur>"}],
+        "/index.php/Services/recuperation_valmora": [{"body": "{\"code\": 200, \"returnedObject\": {\"libelle\": \"L\"}}"}]})");
+    writeConfig();
+    activate(test_support::endpointFor(quick));
+    ASSERT_TRUE(view.messages.empty()) << view.messages.front();
+    fiche->userReturned();
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (quick.connections().opened < 2 && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_EQ(quick.connections().opened, 2); // the log-in's, then the one opened ahead
+    EXPECT_EQ(quick.requests().size(), 1U) << "a request went before the click";
+    if (GetParam().gatewayClosesIt)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    fiche->btnDevisRecupererClick();
+    EXPECT_TRUE(view.messages.empty()) << view.messages.front();
+    EXPECT_TRUE(view.closed);
+    const auto requests = quick.requests();
+    ASSERT_EQ(requests.size(), 3U);
+    EXPECT_EQ(requests[1].connection == 2, !GetParam().gatewayClosesIt) << requests[1].connection;
+    EXPECT_EQ(requests[2].connection, requests[1].connection);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, FormWarmConnectionTest,
+                         testing::Values(WarmCase{"KeptOpen", false}, WarmCase{"ClosedByTheGateway", true}),
+                         [](const testing::TestParamInfo<WarmCase> &param) { return std::string(param.param.name); });
+
 TEST_F(FormTest, EmptyProjectMakesOneRequestAndWritesSevenEmptyElements)
 {
     writeConfig();

@@ -87,7 +87,7 @@ class State:
         with self.lock:
             self.script = {}
             self.records = []
-            self.connections = []  # {"resumed": the TLS session was resumed, "tls": its version}
+            self.connections = []  # as accepted: {"resumed": TLS session resumed, "tls": its version}
             self.sessions = {}
             self.projects = {}
             self.next_project = 1042
@@ -107,15 +107,17 @@ class GatewayHandler(http.server.BaseHTTPRequestHandler):
     def setup(self):
         # Headers and body go out as written, as a web server's do: no wait for an ACK.
         self.request.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-        resumed, version = False, None
+        connection = {"resumed": None, "tls": None}  # None: no handshake (yet)
+        with self.state.lock:
+            self.state.connections.append(connection)
+            self.connection_number = len(self.state.connections)
         if isinstance(self.request, ssl.SSLSocket):
-            self.request.settimeout(30)
+            # A client that opens a connection and says nothing is let go after a while.
+            self.request.settimeout(self.server.handshake_timeout)
             self.request.do_handshake()
             self.request.settimeout(None)
-            resumed, version = self.request.session_reused, self.request.version()
-        with self.state.lock:
-            self.state.connections.append({"resumed": resumed, "tls": version})
-            self.connection_number = len(self.state.connections)
+            with self.state.lock:
+                connection.update(resumed=self.request.session_reused, tls=self.request.version())
         super().setup()  # with --idle-timeout, an idle connection is closed after that long
 
     def log_message(self, fmt, *args):
@@ -448,6 +450,8 @@ def main():
     parser.add_argument("--gzip", action="store_true", help="compress replies for clients that accept gzip")
     parser.add_argument("--idle-timeout", type=float, default=None,
                         help="close a connection idle for this many seconds, as web servers do")
+    parser.add_argument("--handshake-timeout", type=float, default=30.0,
+                        help="close a connection whose TLS handshake has not come after this many seconds")
     parser.add_argument("--verbose", action="store_true")
     args = parser.parse_args()
     GatewayHandler.timeout = args.idle_timeout
@@ -476,6 +480,7 @@ def main():
             server.state = state
             server.verbose = args.verbose
             server.gzip = args.gzip
+            server.handshake_timeout = args.handshake_timeout
             threading.Thread(target=server.serve_forever, daemon=True).start()
 
     print(json.dumps({"port": port, "control_port": control.server_address[1],

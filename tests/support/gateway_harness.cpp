@@ -148,7 +148,7 @@ void trustTestAuthority()
     ::setenv("SSL_CERT_FILE", (certificateDir() + "/ca.pem").c_str(), 1);
 }
 
-StandinGateway::StandinGateway(const std::string &certificate, bool httpPage)
+StandinGateway::StandinGateway(const std::string &certificate, bool httpPage, double handshakeTimeout)
 {
     const std::string certs = certificateDir();
     int in[2];
@@ -160,6 +160,10 @@ StandinGateway::StandinGateway(const std::string &certificate, bool httpPage)
                                      "--key", certs + "/" + certificate + ".key", "--watch-stdin"};
     if (httpPage)
         args.emplace_back("--http-page");
+    if (handshakeTimeout > 0) {
+        args.emplace_back("--handshake-timeout");
+        args.push_back(std::to_string(handshakeTimeout));
+    }
     pid_ = spawn(args, in[0], out[1]);
     ::close(in[0]);
     ::close(out[1]);
@@ -237,7 +241,8 @@ StandinGateway::Connections StandinGateway::connections() const
     Connections result;
     for (simdjson::dom::element connection : parser.parse(text).get_array()) {
         ++result.opened;
-        result.fullHandshakes += bool(connection["resumed"]) ? 0 : 1;
+        const simdjson::dom::element resumed = connection["resumed"];
+        result.fullHandshakes += resumed.is_bool() && !bool(resumed) ? 1 : 0; // null: no handshake
     }
     return result;
 }

@@ -35,8 +35,11 @@ void trustTestAuthority();
 
 class StandinGateway {
 public:
-    // `certificate`: "gateway" (trusted), "otherhost" or "selfsigned".
-    explicit StandinGateway(const std::string &certificate = "gateway", bool httpPage = false);
+    // `certificate`: "gateway" (trusted), "otherhost" or "selfsigned". With
+    // `handshakeTimeout` (seconds), a connection that starts no TLS handshake in that time
+    // is closed.
+    explicit StandinGateway(const std::string &certificate = "gateway", bool httpPage = false,
+                            double handshakeTimeout = 0);
     ~StandinGateway();
     StandinGateway(const StandinGateway &) = delete;
     StandinGateway &operator=(const StandinGateway &) = delete;
@@ -48,7 +51,7 @@ public:
     // Replaces the replies of some paths: {"/path": [{reply}, ...], ...} as JSON text.
     void script(const std::string &routesJson) const;
     [[nodiscard]] std::vector<RecordedRequest> requests() const;
-    // The connections opened since the last script, and how many of them made a full
+    // The connections accepted since the last script, and how many of them made a full
     // TLS handshake (not a resumed session).
     struct Connections {
         int opened = 0;
