@@ -301,13 +301,22 @@ void TFicheConfigurateurRecupDevis::retrieve()
         quoteBody = fetch(form::Step::Devis, IdHTTP2, gateway::quoteUrl(Endpoint.host, project));
     }
     // Once the quote is here, the two files are written whatever comes meanwhile.
-    host::LigneDevis line;
-    runStep(form::Step::Enregistrement, [&] {
-        line = gateway::saveRetrieval(documentText, project, quoteBody ? &*quoteBody : nullptr, getFichierTemp());
-    });
-    if (!line.Image.empty())
-        note(form::fileEvent(line.Image, form::sizeOf(line.Image)));
-    note(form::fileEvent(getFichierTemp(), form::sizeOf(getFichierTemp())));
+    // The files in place are logged even when the next one fails (a held result file).
+    std::vector<std::string> written;
+    const auto noteWritten = [&] {
+        for (const std::string &path : written)
+            note(form::fileEvent(path, form::sizeOf(path)));
+    };
+    try {
+        runStep(form::Step::Enregistrement, [&] {
+            static_cast<void>(gateway::saveRetrieval(documentText, project, quoteBody ? &*quoteBody : nullptr,
+                                                     getFichierTemp(), {}, &written));
+        });
+    } catch (...) {
+        noteWritten();
+        throw;
+    }
+    noteWritten();
 }
 
 void TFicheConfigurateurRecupDevis::btnDevisRecupererClick()

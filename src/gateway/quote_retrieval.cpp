@@ -80,7 +80,8 @@ std::string linePicturePath(const std::string &resultPath, const std::string &pr
 }
 
 host::LigneDevis saveRetrieval(const std::string &documentText, const std::string &project, std::string *quoteBody,
-                         const std::string &resultPath, const picture::PictureLimits &limits)
+                               const std::string &resultPath, const picture::PictureLimits &limits,
+                               std::vector<std::string> *written)
 {
     host::LigneDevis line;
     std::optional<QuoteReply> reply;
@@ -92,11 +93,16 @@ host::LigneDevis saveRetrieval(const std::string &documentText, const std::strin
     platform::checkWritable(resultPath);
     if (reply && reply->hasPicture) {
         const std::string picturePath = linePicturePath(resultPath, project);
-        if (picture::SauverImageLigne(picturePath, reply->picture(), limits))
+        if (picture::SauverImageLigne(picturePath, reply->picture(), limits)) {
             line.Image = picturePath;
+            if (written != nullptr)
+                written->push_back(picturePath);
+        }
     }
     reply.reset();
     platform::writeFileAtomically(resultPath, host::resultFileBytes(documentText, line));
+    if (written != nullptr)
+        written->push_back(resultPath);
     return line;
 }
 

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace gateway {
 
@@ -31,8 +32,10 @@ struct RetrievalDocument {
 [[nodiscard]] std::string linePicturePath(const std::string &resultPath, const std::string &project);
 
 // The part of the retrieval after the requests: `quoteBody` is the quote reply, or
-// nothing when no quote was requested.
+// nothing when no quote was requested. Each file written is added to `written`, when
+// given, as soon as it is in place, also when a later step throws.
 host::LigneDevis saveRetrieval(const std::string &documentText, const std::string &project, std::string *quoteBody,
-                         const std::string &resultPath, const picture::PictureLimits &limits = {});
+                               const std::string &resultPath, const picture::PictureLimits &limits = {},
+                               std::vector<std::string> *written = nullptr);
 
 } // namespace gateway

@@ -452,6 +452,8 @@ class FailureTable(unittest.TestCase):
         if row.fragment is not None:
             expected = one_line(row.fragment.format(host=HOST))
             self.assertTrue(any(e.startswith("message : ") and expected in e for e in events), events)
+        for name in row.new_files:  # written before the step that failed
+            self.assertTrue(any(e.startswith("fichier écrit : ") and name in e for e in events), events)
         # What came from outside (requests, the browser's address, messages); the configuration
         # line names the configurator in the module's own words.
         outside = [e for e in events if not e.startswith(("démarrage : ", "configuration lue : "))]
